@@ -3,6 +3,9 @@
 
 #include "migration/run_context.h"
 
+// Pause between ending a hung agent process and the second start.
+constexpr DWORD kRestartPauseMs = 1000;
+
 enum class RunPath { Restart, Migration, Fallback };
 
 // The new agent registered and present: restart. Otherwise any argument forbids the

@@ -2,6 +2,7 @@
 // "hotmend.exe"). Mode file words:
 //   service [N]  run as a service until stopped; run directly, exit with N (default)
 //   hang         never answer the service control manager (sleep until killed)
+//   hangonce     hang on the first start (leaves "X.exe.hung"), run as a service afterwards
 //   exit N       exit at once with N
 // "--mode=WORD[:N]" on the command line overrides the file.
 #include <windows.h>
@@ -52,6 +53,14 @@ int wmain(int argc, wchar_t** argv) {
             size_t colon = arg.find(':');
             mode = arg.substr(0, colon);
             code = colon == std::string::npos ? 0 : atoi(arg.c_str() + colon + 1);
+        }
+    }
+    if (mode == "hangonce") {
+        std::wstring marker = fake::selfPath() + L".hung";
+        if (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            FILE* f = _wfopen(marker.c_str(), L"wb");
+            if (f) fclose(f);
+            mode = "hang";
         }
     }
     if (mode == "hang") {
