@@ -94,7 +94,7 @@ ULONG WINAPI traceControlCallback(WMIDPREQUESTCODE requestCode, PVOID /*context*
 void buildTraceEvent(const wchar_t* logPath, const wchar_t* message, TraceEventRecord& record) {
     std::memset(&record, 0, sizeof record);
     record.header.Size = static_cast<USHORT>(sizeof record);
-    record.header.Class.Type = EVENT_TRACE_TYPE_INFO;
+    record.header.Class.Type = kTraceEventClassType;
     record.header.Guid = kTraceEventClassGuid;
     record.header.Flags = WNODE_FLAG_TRACED_GUID;
 

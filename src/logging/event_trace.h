@@ -46,6 +46,9 @@ ULONG WINAPI traceControlCallback(WMIDPREQUESTCODE requestCode, PVOID context, U
 constexpr size_t kTraceEventBytes = 560;
 constexpr size_t kTraceTextChars = 256;     // room of the data area
 constexpr size_t kTraceTextMaxChars = 254;  // characters sent, before the terminator
+// Class type of every event. The event layout fixes it at 1, although the SDK's
+// EVENT_TRACE_TYPE_INFO is 0 (1 is EVENT_TRACE_TYPE_START): consumers decode by this value.
+constexpr UCHAR kTraceEventClassType = 1;
 // Longest log path taken into account (the logger keeps no longer one).
 constexpr size_t kTracePathChars = 260;
 
@@ -57,7 +60,7 @@ static_assert(sizeof(TraceEventRecord) == kTraceEventBytes, "event record is 560
 static_assert(offsetof(TraceEventRecord, text) == 48, "text follows the 48-byte header");
 
 // Fills the record for one message of the log at logPath: all zero, then size 560, class type
-// EVENT_TRACE_TYPE_INFO, the event class GUID, WNODE_FLAG_TRACED_GUID, and the text
+// kTraceEventClassType, the event class GUID, WNODE_FLAG_TRACED_GUID, and the text
 // "<NAME>:<message>" cut to 254 characters. NAME is the upper-cased base name between the
 // last backslash and the last ".LOG", or the whole upper-cased path when there is no such
 // ".LOG". A null path or message counts as empty.
