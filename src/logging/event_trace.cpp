@@ -3,10 +3,14 @@
 #include <cstring>
 #include <cwchar>
 
-const GUID kTraceControlGuid = {
-    0x9dee04dd, 0xd6f6, 0x4560, {0xa6, 0x98, 0x2a, 0x97, 0x9b, 0xc4, 0xa7, 0x4a}};
-const GUID kTraceEventClassGuid = {
-    0x9dba0ee0, 0x8727, 0x43b3, {0xbd, 0x30, 0x3c, 0x53, 0x39, 0x8a, 0xeb, 0x02}};
+const GUID kTraceControlGuid = {0x9dee04dd,
+                                0xd6f6,
+                                0x4560,
+                                {0xa6, 0x98, 0x2a, 0x97, 0x9b, 0xc4, 0xa7, 0x4a}};
+const GUID kTraceEventClassGuid = {0x9dba0ee0,
+                                   0x8727,
+                                   0x43b3,
+                                   {0xbd, 0x30, 0x3c, 0x53, 0x39, 0x8a, 0xeb, 0x02}};
 
 // Constant-initialised, so the static default logger may unregister at process exit in any
 // order of destruction.
@@ -29,8 +33,8 @@ wchar_t upperAscii(wchar_t c) {
 }  // namespace
 
 TraceApi systemTraceApi() {
-    return TraceApi{&RegisterTraceGuidsW,  &UnregisterTraceGuids, &GetTraceLoggerHandle,
-                    &GetTraceEnableFlags,  &GetTraceEnableLevel,  &TraceEvent};
+    return TraceApi{&RegisterTraceGuidsW, &UnregisterTraceGuids, &GetTraceLoggerHandle,
+                    &GetTraceEnableFlags, &GetTraceEnableLevel,  &TraceEvent};
 }
 
 TraceApi setTraceApiForTest(const TraceApi& api) {
@@ -68,8 +72,10 @@ void unregisterTraceProvider() {
     }
 }
 
-ULONG WINAPI traceControlCallback(WMIDPREQUESTCODE requestCode, PVOID /*context*/,
-                                  ULONG* /*bufferSize*/, PVOID buffer) {
+ULONG WINAPI traceControlCallback(WMIDPREQUESTCODE requestCode,
+                                  PVOID /*context*/,
+                                  ULONG* /*bufferSize*/,
+                                  PVOID buffer) {
     switch (requestCode) {
         case WMI_ENABLE_EVENTS:
             // A second enable request while enabled changes nothing.

@@ -7,7 +7,8 @@
 #pragma once
 
 #include <windows.h>
-#include <wmistr.h>
+
+// Relies on <windows.h> having come first; brings <wmistr.h> along.
 #include <evntrace.h>
 
 #include <atomic>
@@ -39,7 +40,9 @@ void unregisterTraceProvider();
 // The control callback handed to RegisterTraceGuidsW: request 4 (WMI_ENABLE_EVENTS) enables
 // the provider once and takes the logger handle, flags and level from the request's buffer;
 // request 5 (WMI_DISABLE_EVENTS) disables it; any other request is ignored. Always 0.
-ULONG WINAPI traceControlCallback(WMIDPREQUESTCODE requestCode, PVOID context, ULONG* bufferSize,
+ULONG WINAPI traceControlCallback(WMIDPREQUESTCODE requestCode,
+                                  PVOID context,
+                                  ULONG* bufferSize,
                                   PVOID buffer);
 
 // One event as TraceEvent takes it: the published header, then the text.
@@ -74,8 +77,7 @@ bool sendTraceEvent(const wchar_t* logPath, const wchar_t* message);
 // and the tracing system (Wine registers providers but never enables them).
 struct TraceApi {
     ULONG(WINAPI* registerTraceGuids)
-    (WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION, LPCWSTR, LPCWSTR,
-     PTRACEHANDLE);
+    (WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION, LPCWSTR, LPCWSTR, PTRACEHANDLE);
     ULONG(WINAPI* unregisterTraceGuids)(TRACEHANDLE);
     TRACEHANDLE(WINAPI* getTraceLoggerHandle)(PVOID);
     ULONG(WINAPI* getTraceEnableFlags)(TRACEHANDLE);

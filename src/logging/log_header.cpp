@@ -15,9 +15,9 @@ constexpr size_t kNtNameChars = 32;
 // szCSDVersion holds 128 characters, not necessarily terminated.
 constexpr size_t kServicePackChars = sizeof(OSVERSIONINFOEXW{}.szCSDVersion) / sizeof(wchar_t);
 
-constexpr WORD kWorkstation = VER_NT_WORKSTATION;        // 1
+constexpr WORD kWorkstation = VER_NT_WORKSTATION;             // 1
 constexpr WORD kDomainController = VER_NT_DOMAIN_CONTROLLER;  // 2
-constexpr WORD kServer = VER_NT_SERVER;                  // 3
+constexpr WORD kServer = VER_NT_SERVER;                       // 3
 
 // Formats with the Microsoft CRT, whose %s takes a wide string in a wide format (MinGW's own
 // printf family would read it as narrow). _vsnwprintf neither terminates nor reports the
@@ -247,7 +247,9 @@ bool describeOs(const OSVERSIONINFOEXW& v, wchar_t* buf, size_t cap) {
                       L"ver", v.dwMajorVersion, v.dwMinorVersion, L"build", buildValue(v));
 }
 
-bool formatHeaderBlock(const wchar_t* logPath, int32_t mask, const OSVERSIONINFOEXW* osOrNull,
+bool formatHeaderBlock(const wchar_t* logPath,
+                       int32_t mask,
+                       const OSVERSIONINFOEXW* osOrNull,
                        std::wstring& out) {
     out.clear();
     wchar_t rule[kRuleChars + 1];

@@ -36,7 +36,9 @@ bool describeOs(const OSVERSIONINFOEXW& v, wchar_t* buf, size_t cap);
 // The whole header block for the log file at logPath with level mask `mask`. The OS line is
 // left out when osOrNull is null (the version could not be asked for). False when a part
 // cannot be built; out is then empty.
-bool formatHeaderBlock(const wchar_t* logPath, int32_t mask, const OSVERSIONINFOEXW* osOrNull,
+bool formatHeaderBlock(const wchar_t* logPath,
+                       int32_t mask,
+                       const OSVERSIONINFOEXW* osOrNull,
                        std::wstring& out);
 
 // Asks Windows for the extended version record. The service-pack text is terminated even if

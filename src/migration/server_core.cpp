@@ -11,7 +11,7 @@ using GetProductInfoFn = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, PDWORD);
 
 // Owns a module loaded with LoadLibraryW.
 class ScopedLibrary {
-public:
+  public:
     explicit ScopedLibrary(const wchar_t* name) : module_(LoadLibraryW(name)) {}
     ~ScopedLibrary() {
         if (module_ != nullptr) {
@@ -23,7 +23,7 @@ public:
 
     HMODULE get() const { return module_; }
 
-private:
+  private:
     HMODULE module_;
 };
 

@@ -41,9 +41,14 @@ struct FakeTracing {
 
 FakeTracing fake;
 
-ULONG WINAPI fakeRegister(WMIDPREQUEST callback, PVOID context, LPCGUID controlGuid,
-                          ULONG guidCount, PTRACE_GUID_REGISTRATION traceGuids,
-                          LPCWSTR mofImagePath, LPCWSTR mofResourceName, PTRACEHANDLE handle) {
+ULONG WINAPI fakeRegister(WMIDPREQUEST callback,
+                          PVOID context,
+                          LPCGUID controlGuid,
+                          ULONG guidCount,
+                          PTRACE_GUID_REGISTRATION traceGuids,
+                          LPCWSTR mofImagePath,
+                          LPCWSTR mofResourceName,
+                          PTRACEHANDLE handle) {
     ++fake.registerCalls;
     fake.callback = callback;
     fake.context = context;
@@ -97,7 +102,7 @@ void resetProviderState() {
 }
 
 class TraceWithFakeSystem : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake = FakeTracing{};
         resetProviderState();
@@ -108,12 +113,12 @@ protected:
         resetProviderState();
     }
 
-private:
+  private:
     TraceApi previous_{};
 };
 
 class TraceWithSystem : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         resetProviderState();
         setTraceApiForTest(systemTraceApi());
@@ -188,8 +193,10 @@ TEST(TraceEventRecord, HeaderBytesFollowThePublishedLayout) {
 }
 
 TEST(TraceEventRecord, GuidsAreTheProductsOwn) {
-    const GUID control = {0x9DEE04DD, 0xD6F6, 0x4560, {0xA6, 0x98, 0x2A, 0x97, 0x9B, 0xC4, 0xA7, 0x4A}};
-    const GUID eventClass = {0x9DBA0EE0, 0x8727, 0x43B3, {0xBD, 0x30, 0x3C, 0x53, 0x39, 0x8A, 0xEB, 0x02}};
+    const GUID control = {
+        0x9DEE04DD, 0xD6F6, 0x4560, {0xA6, 0x98, 0x2A, 0x97, 0x9B, 0xC4, 0xA7, 0x4A}};
+    const GUID eventClass = {
+        0x9DBA0EE0, 0x8727, 0x43B3, {0xBD, 0x30, 0x3C, 0x53, 0x39, 0x8A, 0xEB, 0x02}};
     EXPECT_TRUE(IsEqualGUID(kTraceControlGuid, control));
     EXPECT_TRUE(IsEqualGUID(kTraceEventClassGuid, eventClass));
 }
@@ -270,9 +277,9 @@ TEST_F(TraceWithFakeSystem, EnableOnceThenDisable) {
 
 TEST_F(TraceWithFakeSystem, OtherRequestsChangeNothing) {
     WNODE_HEADER request{};
-    for (WMIDPREQUESTCODE code : {WMI_GET_ALL_DATA, WMI_GET_SINGLE_INSTANCE, WMI_SET_SINGLE_INSTANCE,
-                                  WMI_ENABLE_COLLECTION, WMI_DISABLE_COLLECTION,
-                                  WMI_EXECUTE_METHOD}) {
+    for (WMIDPREQUESTCODE code :
+         {WMI_GET_ALL_DATA, WMI_GET_SINGLE_INSTANCE, WMI_SET_SINGLE_INSTANCE, WMI_ENABLE_COLLECTION,
+          WMI_DISABLE_COLLECTION, WMI_EXECUTE_METHOD}) {
         EXPECT_EQ(traceControlCallback(code, nullptr, nullptr, &request), 0u) << code;
         EXPECT_FALSE(gTraceProvider.traceEnabled.load()) << code;
     }

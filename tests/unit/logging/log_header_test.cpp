@@ -10,8 +10,13 @@ namespace {
 
 const std::wstring kRule(72, L'=');
 
-OSVERSIONINFOEXW record(DWORD platform, DWORD major, DWORD minor, DWORD build, BYTE productType,
-                        WORD suite = 0, const wchar_t* servicePack = L"") {
+OSVERSIONINFOEXW record(DWORD platform,
+                        DWORD major,
+                        DWORD minor,
+                        DWORD build,
+                        BYTE productType,
+                        WORD suite = 0,
+                        const wchar_t* servicePack = L"") {
     OSVERSIONINFOEXW v{};
     v.dwOSVersionInfoSize = sizeof v;
     v.dwPlatformId = platform;
@@ -142,10 +147,8 @@ TEST(OsEdition, NtWorkstationsAndDomainControllers) {
     EXPECT_EQ(editionOf(nt(5, 1, VER_NT_WORKSTATION, VER_SUITE_PERSONAL)), L"Home Edition");
     EXPECT_EQ(editionOf(nt(5, 1, VER_NT_WORKSTATION)), L"Professional");
     // A Windows 2000 domain controller is named like a workstation.
-    EXPECT_EQ(editionOf(nt(5, 0, VER_NT_DOMAIN_CONTROLLER, VER_SUITE_ENTERPRISE)),
-              L"Professional");
-    EXPECT_EQ(editionOf(nt(5, 2, VER_NT_DOMAIN_CONTROLLER, VER_SUITE_DATACENTER)),
-              L"Professional");
+    EXPECT_EQ(editionOf(nt(5, 0, VER_NT_DOMAIN_CONTROLLER, VER_SUITE_ENTERPRISE)), L"Professional");
+    EXPECT_EQ(editionOf(nt(5, 2, VER_NT_DOMAIN_CONTROLLER, VER_SUITE_DATACENTER)), L"Professional");
     // Product type 0 (the basic record) names no edition on version 5.
     EXPECT_EQ(editionOf(nt(5, 2, 0, VER_SUITE_ENTERPRISE)), L"");
 }
@@ -186,16 +189,16 @@ TEST(DescribeOs, FormatsNameEditionServicePackAndVersion) {
     // Windows 7: no edition, so two blanks before the quoted service pack.
     EXPECT_EQ(described(record(2, 6, 1, 7601, VER_NT_WORKSTATION, 0x100, L"Service Pack 1")),
               L"Microsoft Windows NT 6.1  \"Service Pack 1\" (ver 6.1 build 7601)");
-    EXPECT_EQ(described(record(2, 5, 2, 3790, VER_NT_SERVER, VER_SUITE_ENTERPRISE,
-                               L"Service Pack 2")),
-              L"Microsoft Windows Server 2003 Enterprise Edition \"Service Pack 2\" "
-              L"(ver 5.2 build 3790)");
+    EXPECT_EQ(
+        described(record(2, 5, 2, 3790, VER_NT_SERVER, VER_SUITE_ENTERPRISE, L"Service Pack 2")),
+        L"Microsoft Windows Server 2003 Enterprise Edition \"Service Pack 2\" "
+        L"(ver 5.2 build 3790)");
     // No service pack: the quotes enclose an empty text.
     EXPECT_EQ(described(record(2, 6, 0, 6001, VER_NT_SERVER)),
               L"Microsoft Windows Server 2008 Standard Edition \"\" (ver 6.0 build 6001)");
-    EXPECT_EQ(described(record(2, 6, 0, 6002, VER_NT_WORKSTATION, VER_SUITE_PERSONAL,
-                               L"Service Pack 2")),
-              L"Microsoft Windows Vista Standard Edition \"Service Pack 2\" (ver 6.0 build 6002)");
+    EXPECT_EQ(
+        described(record(2, 6, 0, 6002, VER_NT_WORKSTATION, VER_SUITE_PERSONAL, L"Service Pack 2")),
+        L"Microsoft Windows Vista Standard Edition \"Service Pack 2\" (ver 6.0 build 6002)");
     EXPECT_EQ(described(record(2, 5, 0, 2195, VER_NT_DOMAIN_CONTROLLER, 0, L"Service Pack 4")),
               L"Microsoft Windows 2000 Professional \"Service Pack 4\" (ver 5.0 build 2195)");
 }
@@ -224,7 +227,8 @@ TEST(DescribeOs, TooSmallBufferFailsWithEmptyText) {
     EXPECT_FALSE(describeOs(v, nullptr, 100));
 }
 
-std::wstring expectedBlock(const std::wstring& file, const std::wstring& subs,
+std::wstring expectedBlock(const std::wstring& file,
+                           const std::wstring& subs,
                            const std::wstring* os) {
     std::wstring text = L"\n" + kRule + L"\nTarvos Host Logging: " + file +
                         L"\nInitial Logging Subscriptions: " + subs + L"\n";
@@ -241,11 +245,14 @@ TEST(FormatHeaderBlock, WithAndWithoutTheOsLine) {
         L"Microsoft Windows Server 2003 Enterprise Edition \"Service Pack 2\" (ver 5.2 build 3790)";
     std::wstring out;
     ASSERT_TRUE(formatHeaderBlock(L"C:\\WINDOWS\\Relocator.log", 7, &v, out));
-    EXPECT_EQ(out, L"\n========================================================================\n"
-                   L"Tarvos Host Logging: Relocator.log\n"
-                   L"Initial Logging Subscriptions: ERROR WARN INFO\n"
-                   L"OS Version Info: " + os + L"\n"
-                   L"========================================================================\n");
+    EXPECT_EQ(out,
+              L"\n========================================================================\n"
+              L"Tarvos Host Logging: Relocator.log\n"
+              L"Initial Logging Subscriptions: ERROR WARN INFO\n"
+              L"OS Version Info: " +
+                  os +
+                  L"\n"
+                  L"========================================================================\n");
     ASSERT_TRUE(formatHeaderBlock(L"C:\\WINDOWS\\Relocator.log", -1, nullptr, out));
     EXPECT_EQ(out, expectedBlock(L"Relocator.log", L"ALL ERROR WARN INFO DEBUG", nullptr));
 }

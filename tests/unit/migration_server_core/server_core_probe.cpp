@@ -12,7 +12,7 @@
 namespace {
 
 class ScopedFile {
-public:
+  public:
     explicit ScopedFile(HANDLE h) : h_(h) {}
     ~ScopedFile() {
         if (h_ != INVALID_HANDLE_VALUE) {
@@ -23,7 +23,7 @@ public:
     ScopedFile& operator=(const ScopedFile&) = delete;
     HANDLE get() const { return h_; }
 
-private:
+  private:
     HANDLE h_;
 };
 

@@ -28,7 +28,9 @@ bool fakeQuery(const OSVERSIONINFOEXW& v, DWORD* productType) {
     return true;
 }
 
-OSVERSIONINFOEXW version(DWORD major, DWORD minor, BYTE productType,
+OSVERSIONINFOEXW version(DWORD major,
+                         DWORD minor,
+                         BYTE productType,
                          DWORD platform = VER_PLATFORM_WIN32_NT) {
     OSVERSIONINFOEXW v{};
     v.dwOSVersionInfoSize = sizeof v;
@@ -42,7 +44,7 @@ OSVERSIONINFOEXW version(DWORD major, DWORD minor, BYTE productType,
 }
 
 class ServerCoreDecision : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { fake = FakeProductInfo{}; }
 
     bool decide(const OSVERSIONINFOEXW& v, DWORD productType) {

@@ -16,7 +16,7 @@ bool onWine() {
 }
 
 class ScopedHandle {
-public:
+  public:
     explicit ScopedHandle(HANDLE h = nullptr) : h_(h) {}
     ~ScopedHandle() {
         if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) {
@@ -27,12 +27,12 @@ public:
     ScopedHandle& operator=(const ScopedHandle&) = delete;
     HANDLE get() const { return h_; }
 
-private:
+  private:
     HANDLE h_;
 };
 
 class ScopedModule {
-public:
+  public:
     explicit ScopedModule(HMODULE m) : m_(m) {}
     ~ScopedModule() {
         if (m_ != nullptr) {
@@ -43,12 +43,12 @@ public:
     ScopedModule& operator=(const ScopedModule&) = delete;
     HMODULE get() const { return m_; }
 
-private:
+  private:
     HMODULE m_;
 };
 
 class ScopedKey {
-public:
+  public:
     ScopedKey() = default;
     ~ScopedKey() {
         if (k_ != nullptr) {
@@ -60,7 +60,7 @@ public:
     HKEY* receive() { return &k_; }
     HKEY get() const { return k_; }
 
-private:
+  private:
     HKEY k_ = nullptr;
 };
 
@@ -70,7 +70,7 @@ const wchar_t kManifestProbe[] = L"server_core_probe_manifest.exe";
 
 // Sets a program's Windows version for as long as it lives.
 class ProbeVersion {
-public:
+  public:
     ProbeVersion(const wchar_t* program, const wchar_t* winVersion)
         : key_(std::wstring(L"Software\\Wine\\AppDefaults\\") + program) {
         ScopedKey key;
@@ -87,7 +87,7 @@ public:
     ProbeVersion& operator=(const ProbeVersion&) = delete;
     bool set() const { return set_; }
 
-private:
+  private:
     std::wstring key_;
     bool set_ = false;
 };
@@ -105,17 +105,16 @@ std::wstring probe(const wchar_t* winVersion, const wchar_t* program = kProbe) {
     EXPECT_TRUE(version.set());
     wchar_t temp[MAX_PATH + 1] = L"";
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring output =
-        std::wstring(temp) + L"server_core_probe_" + std::to_wstring(GetCurrentProcessId()) +
-        L"_" + winVersion + (program == kProbe ? L"" : L"_m") + L".txt";
-    std::wstring commandLine =
-        L"\"" + besideThisProgram(program) + L"\" \"" + output + L"\"";
+    const std::wstring output = std::wstring(temp) + L"server_core_probe_" +
+                                std::to_wstring(GetCurrentProcessId()) + L"_" + winVersion +
+                                (program == kProbe ? L"" : L"_m") + L".txt";
+    std::wstring commandLine = L"\"" + besideThisProgram(program) + L"\" \"" + output + L"\"";
 
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi)) {
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return L"";
     }
@@ -145,7 +144,7 @@ std::wstring probe(const wchar_t* winVersion, const wchar_t* program = kProbe) {
 }
 
 class ServerCoreVersions : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!onWine()) {
             GTEST_SKIP() << "per-program versions are a Wine setting";
@@ -246,10 +245,10 @@ TEST(RelocatorResources, ManifestIsTheProcessManifest) {
     ASSERT_NE(text, nullptr);
     const std::string manifest(text, size);
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
-    for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0",   // Vista
-                           "35138b9a-5d96-4fbd-8e2d-a2440225f93a",   // 7
-                           "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",   // 8
-                           "1f676c76-80e1-4239-95bb-83d0f6d0da78",   // 8.1
+    for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0",     // Vista
+                           "35138b9a-5d96-4fbd-8e2d-a2440225f93a",     // 7
+                           "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",     // 8
+                           "1f676c76-80e1-4239-95bb-83d0f6d0da78",     // 8.1
                            "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {  // 10, 11
         EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"),
                   std::string::npos)
