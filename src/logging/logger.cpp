@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <string>
 
+#include "logging/event_trace.h"
+#include "logging/log_header.h"
 #include "win/strings.h"
 
 THLogger* gLogger = nullptr;
@@ -37,6 +39,7 @@ void THLogger::close() {
     }
     mask_ = 0;
     outputs_ = 0;
+    unregisterTraceProvider();
 }
 
 void THLogger::open(const wchar_t* path, int32_t mask, int32_t outputs, const wchar_t* tag) {
@@ -61,11 +64,17 @@ void THLogger::open(const wchar_t* path, int32_t mask, int32_t outputs, const wc
     copyCut(path_, pathFits ? kLogPathChars : 0, path);
     copyCut(tag_, kLogTagChars, tag);
     if (isNew) writeHeader();
+    // A failed registration is undone inside and leaves this logger without trace output.
+    if ((outputs & LOG_TRACE) && gTraceProvider.registrationHandle == 0) registerTraceProvider();
 }
 
 bool THLogger::writeHeader() {
     if (!file_) return false;
-    return false;
+    std::wstring block;
+    if (!buildHeaderBlock(path_, mask_, block)) return false;
+    // Written as the text itself ("%s"): MinGW's own fwprintf would read %s as narrow.
+    if (fputws(block.c_str(), file_) == WEOF) return false;
+    return fflush(file_) == 0;
 }
 
 void THLogger::logV(int32_t level, const wchar_t* format, va_list args) {
@@ -100,6 +109,7 @@ void THLogger::logV(int32_t level, const wchar_t* format, va_list args) {
         fflush(file_);
     }
     if (outputs_ & LOG_DEBUGGER) OutputDebugStringW(message);
+    if ((outputs_ & LOG_TRACE) && gTraceProvider.traceEnabled) sendTraceEvent(path_, message);
 }
 
 THLogger* THSingletonLogger::instance(const wchar_t* path, int32_t mask, int32_t outputs) {

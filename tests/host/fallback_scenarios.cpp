@@ -83,3 +83,47 @@ TEST_F(HostTest, EarlierLogIsGoneAndNumberedCopiesRotate) {
     }
     for (int n = 1; n <= 5; ++n) DeleteFileW((dir + L"\\" + std::to_wstring(n) + L"_Relocator.log").c_str());
 }
+
+namespace {
+
+std::string osLine() {
+    std::string log = host::readFile(host::logPath());
+    size_t at = log.find("OS Version Info: ");
+    if (at == std::string::npos) return std::string();
+    return log.substr(at, log.find("\r\n", at) - at);
+}
+
+void setWineVersion(const wchar_t* version) {
+    HKEY key = nullptr;
+    const wchar_t* path = L"Software\\Wine\\AppDefaults\\Relocator.exe";
+    if (!version) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, path);
+        return;
+    }
+    RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+TEST_F(HostTest, HeaderBlockNamesTheFileLevelsAndTheWindowsVersion) {
+    runRelocator();
+    std::string log = host::readFile(host::logPath());
+    const std::string rule(72, '=');
+    EXPECT_EQ(log.compare(0, 3 + 2 + 72 + 2, "\xEF\xBB\xBF\r\n" + rule + "\r\n"), 0);
+    EXPECT_NE(log.find("\r\nTarvos Host Logging: Relocator.log\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\nInitial Logging Subscriptions: ERROR WARN INFO\r\n"), std::string::npos);
+    // Wine's default version: Windows 7 SP1, workstation. The manifest lets the tool see it.
+    EXPECT_EQ(osLine(), "OS Version Info: Microsoft Windows NT 6.1  \"Service Pack 1\" (ver 6.1 build 7601)");
+}
+
+TEST_F(HostTest, HeaderOnWindowsServer2008) {
+    setWineVersion(L"win2008");
+    runRelocator();
+    setWineVersion(nullptr);
+    EXPECT_EQ(osLine(),
+              "OS Version Info: Microsoft Windows Server 2008 Standard Edition \"Service Pack 2\" "
+              "(ver 6.0 build 6002)");
+}

@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "host_support.h"
+#include "logging/event_trace.h"
 #include "logging/logger.h"
 
 namespace {
@@ -174,4 +175,74 @@ TEST_F(LoggerTest, SingletonInstanceRules) {
     EXPECT_EQ(host::logRecords(path(L"s1.log")), (std::vector<std::string>{"INFO: kept\n"}));
     first->close();
     logMessage(nullptr, LOG_INFO, L"a null logger is skipped\n");
+}
+
+namespace {
+
+int gRegisterCalls = 0;
+int gEventsSent = 0;
+std::wstring gLastEventText;
+
+ULONG WINAPI countingRegister(WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION,
+                              LPCWSTR, LPCWSTR, PTRACEHANDLE handle) {
+    ++gRegisterCalls;
+    *handle = 77;
+    return ERROR_SUCCESS;
+}
+ULONG WINAPI okUnregister(TRACEHANDLE) { return ERROR_SUCCESS; }
+TRACEHANDLE WINAPI loggerHandle(PVOID) { return 5; }
+ULONG WINAPI enableFlags(TRACEHANDLE) { return 0; }
+UCHAR WINAPI enableLevel(TRACEHANDLE) { return 4; }
+ULONG WINAPI countingTraceEvent(TRACEHANDLE, PEVENT_TRACE_HEADER header) {
+    ++gEventsSent;
+    gLastEventText = reinterpret_cast<TraceEventRecord*>(header)->text;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+TEST_F(LoggerTest, NewLogStartsWithTheHeaderBlockOnce) {
+    THLogger logger;
+    logger.open(path(L"Relocator.log").c_str(), 7, LOG_FILE, nullptr);
+    logMessage(&logger, LOG_INFO, L"first\n");
+    logger.open(path(L"relocator.LOG").c_str(), 7, LOG_FILE, nullptr);  // same file: no header
+    logMessage(&logger, LOG_INFO, L"second\n");
+    logger.close();
+    std::string t = text(path(L"Relocator.log"));
+    const std::string rule(72, '=');
+    const std::string header = "\r\n" + rule + "\r\nTarvos Host Logging: Relocator.log\r\n" +
+                               "Initial Logging Subscriptions: ERROR WARN INFO\r\n" +
+                               "OS Version Info: ";
+    ASSERT_EQ(t.compare(0, header.size(), header), 0) << t;
+    size_t osEnd = t.find("\r\n", header.size());
+    ASSERT_NE(osEnd, std::string::npos);
+    EXPECT_EQ(t.compare(osEnd, rule.size() + 4, "\r\n" + rule + "\r\n"), 0) << t;
+    EXPECT_EQ(t.find(rule, osEnd + rule.size() + 4), std::string::npos) << "one header only";
+    EXPECT_EQ(host::logRecords(path(L"Relocator.log")),
+              (std::vector<std::string>{"INFO: first\n", "INFO: second\n"}));
+}
+
+TEST_F(LoggerTest, TraceOutputRegistersOnceAndSendsOnlyWhileEnabled) {
+    TraceApi fake = {countingRegister, okUnregister,      loggerHandle,
+                     enableFlags,      enableLevel,       countingTraceEvent};
+    TraceApi previous = setTraceApiForTest(fake);
+    gRegisterCalls = gEventsSent = 0;
+    {
+        THLogger logger;
+        logger.open(path(L"t.log").c_str(), 7, LOG_FILE | LOG_TRACE, nullptr);
+        logger.open(path(L"t.log").c_str(), 7, LOG_FILE | LOG_TRACE, nullptr);
+        EXPECT_EQ(gRegisterCalls, 1);
+        logMessage(&logger, LOG_INFO, L"not enabled yet\n");
+        EXPECT_EQ(gEventsSent, 0);
+        traceControlCallback(WMI_ENABLE_EVENTS, nullptr, nullptr, nullptr);
+        logMessage(&logger, LOG_INFO, L"hello\n");
+        EXPECT_EQ(gEventsSent, 1);
+        EXPECT_EQ(gLastEventText, L"T:hello\n");
+        logMessage(&logger, LOG_DEBUG, L"masked\n");
+        EXPECT_EQ(gEventsSent, 1);
+    }
+    // Closing the logger ends the registration and the enablement.
+    EXPECT_FALSE(gTraceProvider.traceEnabled);
+    EXPECT_EQ(gTraceProvider.registrationHandle, 0u);
+    setTraceApiForTest(previous);
 }
