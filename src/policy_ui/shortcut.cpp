@@ -24,9 +24,9 @@ bool gComInitialised = false;
 
 // Everything a shortcut file records, gathered before the link object is made.
 struct ShortcutProperties {
-    std::wstring target;         // full path
+    std::wstring target;  // full path
     std::wstring description;
-    const wchar_t* arguments;    // null: none
+    const wchar_t* arguments;  // null: none
     int32_t iconIndex;
     std::wstring workingFolder;  // folder of the full target
 };

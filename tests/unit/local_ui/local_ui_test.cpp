@@ -12,6 +12,7 @@
 #include "migration/start_stop.h"
 #include "policy_ui/local_ui.h"
 #include "ui_test_support.h"
+#include "win/scoped.h"
 
 namespace {
 
@@ -22,9 +23,40 @@ const std::wstring kInstall = kRoot + L"\\install";
 const std::wstring kProgramFolder = kRoot + L"\\program";
 const std::string kProgramBytes = "the agent's user interface";
 
+const wchar_t kShellFoldersKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kCommonPrograms[] = L"Common Programs";
+
+// The stored value that tells the shell where the all-users Programs folder is (this 32-bit
+// process reads the 32-bit registry view).
+bool readCommonPrograms(std::wstring& value, DWORD& type) {
+    win::ScopedRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFoldersKey, 0, KEY_READ, key.receive()) != 0) {
+        return false;
+    }
+    wchar_t data[1024] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    if (RegQueryValueExW(key.get(), kCommonPrograms, nullptr, &type,
+                         reinterpret_cast<BYTE*>(data), &size) != 0) {
+        return false;
+    }
+    value = data;
+    return true;
+}
+
+bool writeCommonPrograms(const std::wstring& value, DWORD type) {
+    win::ScopedRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFoldersKey, 0, KEY_SET_VALUE, key.receive()) != 0) {
+        return false;
+    }
+    return RegSetValueExW(key.get(), kCommonPrograms, 0, type,
+                          reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == 0;
+}
+
 std::wstring shellPath(int csidl) {
     wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return L"";
     return path;
 }
 
@@ -49,6 +81,7 @@ protected:
     }
     void TearDown() override {
         log_.reset();
+        if (!savedPrograms_.empty()) writeCommonPrograms(savedPrograms_, savedProgramsType_);
         if (!startupAway_.empty()) MoveFileW(startupAway_.c_str(), startup_.c_str());
         cleanShellFolders();
         host::removeTree(kRoot);
@@ -94,6 +127,11 @@ protected:
         startupAway_ = startup_ + L".away";
         ASSERT_TRUE(MoveFileW(startup_.c_str(), startupAway_.c_str()));
     }
+    // Points the shell's all-users Programs folder somewhere else until the test ends.
+    void redirectProgramsFolder(const std::wstring& folder) {
+        ASSERT_TRUE(readCommonPrograms(savedPrograms_, savedProgramsType_));
+        ASSERT_TRUE(writeCommonPrograms(folder, REG_SZ));
+    }
     void installWithShortcuts() {
         host::writeFile(kInstall + L"\\readme.htm", "<html></html>");
         ASSERT_TRUE(installUI(kInstall, kProgramFolder));
@@ -104,6 +142,8 @@ protected:
 
     std::wstring startup_, programs_, qsx_, menu_, menuAgent_, startupAgent_, readme_;
     std::wstring startupAway_;
+    std::wstring savedPrograms_;
+    DWORD savedProgramsType_ = REG_EXPAND_SZ;
     std::unique_ptr<uitest::TestLog> log_;
 };
 
@@ -180,8 +220,10 @@ TEST_F(LocalUiTest, AMenuFolderThatIsALinkCountsAsMissing) {
     EXPECT_EQ(host::readFile(kRoot + L"\\elsewhere\\Tarvos Readme.lnk"), "kept");
 
     std::string menu = uitest::narrow(menu_);
-    EXPECT_EQ(records(), (Lines{copyLine(), "ERROR: " + menu + " not found. Shortcut cant be created",
-                                deleteLine(), "ERROR: " + menu + " not found. Shortcut cant be deleted\n"}));
+    EXPECT_EQ(records(), (Lines{copyLine(),
+                                "ERROR: " + menu + " not found. Shortcut cant be created",
+                                deleteLine(),
+                                "ERROR: " + menu + " not found. Shortcut cant be deleted\n"}));
 }
 
 TEST_F(LocalUiTest, WithoutTheStartupFolderBothFolderFailuresAreLoggedAndTheResultIsTrue) {
@@ -200,6 +242,79 @@ TEST_F(LocalUiTest, WithoutTheStartupFolderBothFolderFailuresAreLoggedAndTheResu
     expected.push_back(deleteLine());
     expected.insert(expected.end(), folderLines.begin(), folderLines.end());
     EXPECT_EQ(records(), expected);
+}
+
+TEST_F(LocalUiTest, WithoutTheProgramsFolderItsFailureIsLoggedAndTheResultIsTrue) {
+    redirectProgramsFolder(kRoot + L"\\no_programs");
+    // Wine's shell writes the path into the buffer even though it fails with 0x80070002; the
+    // caller's output must stay as it was.
+    std::wstring programs = L"untouched";
+    EXPECT_FALSE(RegCntrl::getStartMenuDir(programs));
+    EXPECT_EQ(programs, L"untouched");
+
+    EXPECT_TRUE(installUI(kInstall, kProgramFolder));
+    EXPECT_EQ(host::readFile(kInstall + L"\\glacis.exe"), kProgramBytes);
+    EXPECT_FALSE(host::exists(startupAgent_));
+    EXPECT_FALSE(host::exists(kRoot + L"\\no_programs"));
+    EXPECT_TRUE(removeUI(kInstall));
+    EXPECT_FALSE(host::exists(kInstall + L"\\glacis.exe"));
+
+    const std::string cantGet =
+        "ERROR: RegCntrl.getStartupDir(): Can't get 'Common Programs' value.\n";
+    const std::string failed = "ERROR: installUI(): getStartMenuDir() failed\n";
+    EXPECT_EQ(records(),
+              (Lines{cantGet, copyLine(), cantGet, failed, deleteLine(), cantGet, failed}));
+}
+
+TEST_F(LocalUiTest, AMenuFolderBeyond260CharactersIsRefusedNotCut) {
+    // Programs folder of 250 characters: the menu folder below it would have 268.
+    std::wstring programs = kRoot + L"\\" + std::wstring(250 - kRoot.size() - 1, L'p');
+    host::makeDirs(programs);
+    ASSERT_TRUE(isDirectory(programs));
+    redirectProgramsFolder(programs);
+    std::wstring menu = programs + L"\\QSX\\Tarvos Server";
+
+    EXPECT_TRUE(installUI(kInstall, kProgramFolder));
+    EXPECT_FALSE(host::exists(programs + L"\\QSX"));
+    EXPECT_FALSE(host::exists(startupAgent_));
+    EXPECT_TRUE(removeUI(kInstall));
+
+    std::string m = uitest::narrow(menu);
+    EXPECT_EQ(records(),
+              (Lines{copyLine(),
+                     "ERROR: FileCntrl.CreateDir() failed on directory " + m + ".  Error: (206) " +
+                         uitest::narrow(errorText(ERROR_FILENAME_EXCED_RANGE)) + "\n",
+                     "ERROR: " + m + " not found. Shortcut cant be created", deleteLine(),
+                     "ERROR: " + m + " not found. Shortcut cant be deleted\n"}));
+}
+
+TEST_F(LocalUiTest, ShortcutsWhosePathsWouldNotFitAreNotWrittenUnderACutName) {
+    // The menu folder fits (243 characters), its two shortcut paths (267 and 261) do not; the
+    // Startup shortcut does.
+    std::wstring programs = kRoot + L"\\" + std::wstring(225 - kRoot.size() - 1, L'p');
+    host::makeDirs(programs);
+    redirectProgramsFolder(programs);
+    std::wstring menu = programs + L"\\QSX\\Tarvos Server";
+    ASSERT_EQ(menu.size(), 243u);
+
+    EXPECT_TRUE(installUI(kInstall, kProgramFolder));
+    ASSERT_TRUE(isDirectory(menu));
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((menu + L"\\*").c_str(), &data);
+    std::vector<std::wstring> names;
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (data.cFileName[0] != L'.') names.push_back(data.cFileName);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    EXPECT_TRUE(names.empty()) << uitest::narrow(names.empty() ? L"" : names[0]);
+    expectAgentShortcut(startupAgent_);
+
+    EXPECT_TRUE(removeUI(kInstall));
+    EXPECT_FALSE(host::exists(startupAgent_));
+    EXPECT_TRUE(isDirectory(menu));
+    EXPECT_EQ(records(), (Lines{copyLine(), deleteLine()}));
 }
 
 TEST_F(LocalUiTest, RemoveDeletesProgramAndShortcutsAndKeepsTheFolders) {
@@ -279,7 +394,8 @@ TEST_F(LocalUiTest, ShellFoldersAreTheCurrentAllUsersFolders) {
     startup = L"untouched";
     EXPECT_FALSE(RegCntrl::getStartupDir(startup));
     EXPECT_EQ(startup, L"untouched");
-    EXPECT_EQ(records(), Lines{"ERROR: RegCntrl.getStartupDir(): Can't get 'Common Startup' value.\n"});
+    EXPECT_EQ(records(),
+              Lines{"ERROR: RegCntrl.getStartupDir(): Can't get 'Common Startup' value.\n"});
 }
 
 TEST_F(LocalUiTest, IsDirectoryWantsAPlainFolder) {

@@ -28,8 +28,9 @@ LinkInfo loadLink(const std::wstring& linkPath);
 // make a junction; its CreateSymbolicLinkW reports success and makes nothing, so the link is
 // made by /bin/ln. False when it did not appear.
 bool makeUnixSymlink(const std::wstring& linkPath, const std::wstring& target);
-// Removes such a link with /bin/rm (nothing to do when the path is no link). Windows calls must not be used: on Wine, RemoveDirectoryW
-// on the link removes the folder it points to and leaves the link.
+// Removes such a link with /bin/rm (nothing to do when the path is no link). Windows calls must
+// not be used: on Wine, RemoveDirectoryW on the link removes the folder it points to and leaves
+// the link.
 bool removeUnixSymlink(const std::wstring& linkPath);
 
 // A log file for one test, with gLogger pointing at it until close() or destruction.
