@@ -14,21 +14,6 @@ namespace inifuzz {
 
 namespace {
 
-class BytesSource : public cryptfile::ByteSource {
-public:
-    BytesSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    int ReadByte() override { return next_ < size_ ? data_[next_++] : -1; }
-    bool Rewind() override {
-        next_ = 0;
-        return true;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t next_ = 0;
-};
-
 void Check(bool condition) {
     if (!condition) {
         abort();
@@ -94,7 +79,7 @@ void CheckLists(const std::u16string& text) {
 }  // namespace
 
 int RunIniPersonalityInput(const uint8_t* data, size_t size) {
-    BytesSource source(data, size);
+    cryptfile::MemoryByteSource source(data, size);
     CCryptFileHelper ini;
     Check(ini.LoadFrom(source));
     CheckReader(ini);
@@ -112,7 +97,7 @@ int RunIniPersonalityInput(const uint8_t* data, size_t size) {
     for (uint8_t& b : stored) {
         b ^= cryptfile::Rc4NextByte(state);
     }
-    BytesSource storedSource(stored.data(), stored.size());
+    cryptfile::MemoryByteSource storedSource(stored.data(), stored.size());
     CCryptFileHelper enciphered;
     Check(enciphered.LoadFrom(storedSource));
     CheckReader(enciphered);

@@ -11,7 +11,8 @@ constexpr int32_t kInitialLineCapacity = 4;
 // parsed as a line of its own; no file of the product comes anywhere near it.
 constexpr int32_t kMaxLineCapacity = 1 << 24;
 
-// Byte source over an open C stream, read through the stream's own buffering.
+// Byte source over an open C stream, read through the stream's own buffering. A read error
+// ends the data like the end of the file does.
 class FileByteSource : public cryptfile::ByteSource {
 public:
     explicit FileByteSource(FILE* file) : file_(file) {}
@@ -23,6 +24,8 @@ public:
         clearerr(file_);
         return fseek(file_, 0, SEEK_SET) == 0;
     }
+    size_t Read(uint8_t* buf, size_t n) override { return fread(buf, 1, n, file_); }
+    bool ReadFailed() const override { return ferror(file_) != 0; }
 
 private:
     FILE* file_;

@@ -117,7 +117,7 @@ TEST(CryptFileHelper, PlainAndEncipheredFormsGiveTheSameValues) {
 
 TEST(CryptFileHelper, InMemorySourceParsesLikeTheFile) {
     const std::vector<uint8_t> stored = Encipher(WithUtf8Mark(Utf8Bytes(SampleText())));
-    testini::MemorySource source(stored);
+    cryptfile::MemoryByteSource source(stored.data(), stored.size());
     CCryptFileHelper ini;
     ASSERT_TRUE(ini.LoadFrom(source));
     EXPECT_TRUE(ini.encrypted());
@@ -159,7 +159,7 @@ TEST(CryptFileHelper, EncipheredFileReadAsUtf16Units) {
     ASSERT_EQ(stored[1], 0xBB);
     ASSERT_EQ(stored[2], 0xBF);
     ASSERT_EQ(cryptfile::DetectByteOrderMark(plain.data(), 16), 0);
-    ASSERT_FALSE(AllAsciiNonZero(stored, 3, 16));
+    ASSERT_FALSE(cryptfile::IsUtf8CleanAfterMark(stored.data(), 16));
 
     TempFile file(u"pc_utf16_units.ini", stored);
     ASSERT_TRUE(file.written());

@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "ini_personality_input.h"
-#include "ini_text.h"
+#include "cryptfile/text_format.h"
 #include "personality/crypt_file_helper.h"
 
 namespace {
@@ -38,7 +38,7 @@ TEST(IniPersonalitySeeds, EverySeedReplaysAndLoadsAsFile) {
         const std::vector<uint8_t> bytes = ReadAll(seed);
         EXPECT_EQ(inifuzz::RunIniPersonalityInput(bytes.data(), bytes.size()), 0);
 
-        testini::MemorySource source(bytes);
+        cryptfile::MemoryByteSource source(bytes.data(), bytes.size());
         CCryptFileHelper fromMemory;
         ASSERT_TRUE(fromMemory.LoadFrom(source));
         const std::u16string path = seed.u16string();

@@ -1,5 +1,6 @@
 #include "ini_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "cryptfile/text_format.h"
@@ -39,8 +40,11 @@ std::vector<uint8_t> Utf16LeBytes(const std::u16string& text) {
 }
 
 std::vector<uint8_t> WithUtf8Mark(const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> marked = {0xEF, 0xBB, 0xBF};
-    marked.insert(marked.end(), bytes.begin(), bytes.end());
+    std::vector<uint8_t> marked(bytes.size() + 3);
+    marked[0] = 0xEF;
+    marked[1] = 0xBB;
+    marked[2] = 0xBF;
+    std::copy(bytes.begin(), bytes.end(), marked.begin() + 3);
     return marked;
 }
 

@@ -10,20 +10,6 @@
 
 namespace testini {
 
-// Stored bytes held in memory.
-class MemorySource : public cryptfile::ByteSource {
-public:
-    explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-    int ReadByte() override { return next_ < bytes_.size() ? bytes_[next_++] : -1; }
-    bool Rewind() override {
-        next_ = 0;
-        return true;
-    }
-
-private:
-    std::vector<uint8_t> bytes_;
-    size_t next_ = 0;
-};
 
 // Cuts text at line feeds and hands every line (with its line feed) to ParseLine, as a load
 // does after the decoder has cut the lines.
