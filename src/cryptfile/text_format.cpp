@@ -155,6 +155,7 @@ bool IsAsciiCleanAfterMark(const uint8_t* sample, size_t n) {
 
 bool IsUtf8CleanAfterMark(const uint8_t* sample, size_t n) {
     if (n < 3) return false;
+    if (IsAsciiCleanAfterMark(sample, n)) return true;
     if (std::memchr(sample + 3, 0, n - 3)) return false;
     return IsWellFormedUtf8(sample + 3, n - 3, n >= kSampleBytes);
 }
@@ -220,6 +221,8 @@ void TextDecoder::Attach(ByteSource* source, const char* keyText) {
     source_ = source;
     keyLen_ = CopyKey(keyText, key_);
 
+    // The sample is the start of the file, wherever an earlier reader left the source.
+    source->Rewind();
     uint8_t sample[kSampleBytes];
     const size_t n = source->Read(sample, kSampleBytes);
     if (source->ReadFailed()) error_ = true;
@@ -338,8 +341,9 @@ char* TextDecoder::BytesToBytes(char* buffer, int32_t capacity) {
             return buffer;
         }
         if (pos_ == len_ && !Refill()) {
+            if (a == 0) return nullptr;
             buffer[a] = '\0';
-            return a > 0 ? buffer : nullptr;
+            return buffer;
         }
         size_t n = len_ - pos_;
         if (n > limit - a) n = limit - a;
@@ -374,8 +378,9 @@ char16_t* TextDecoder::UnitsToUnits(char16_t* buffer, uint32_t capacity) {
         }
         const int c = DecodeByte();
         if (c < 0) {
+            if (u == 0 && !half) return nullptr;
             buffer[u] = 0;
-            return (u > 0 || half) ? buffer : nullptr;
+            return buffer;
         }
         if (!half) {
             lo = static_cast<uint8_t>(c);
@@ -401,8 +406,9 @@ char* TextDecoder::UnitsToBytes(char* buffer, int32_t capacity) {
         bool oddByte = false;
         const int32_t unit = NextTextUnit(oddByte);
         if (unit < 0) {
+            if (a == 0 && !oddByte) return nullptr;
             buffer[a] = '\0';
-            return (a > 0 || oddByte) ? buffer : nullptr;
+            return buffer;
         }
         char16_t units[2] = {static_cast<char16_t>(unit), 0};
         size_t count = 1;
@@ -418,8 +424,9 @@ char* TextDecoder::UnitsToBytes(char* buffer, int32_t capacity) {
         const size_t need = Utf16ToUtf8Length(units, count);
         if (a + need + 1 > cap) {
             for (size_t k = count; k-- > 0;) PushBackUnit(units[k]);
+            if (a == 0) return nullptr;
             buffer[a] = '\0';
-            return a > 0 ? buffer : nullptr;
+            return buffer;
         }
         a += Utf16ToUtf8(units, count, buffer + a);
         if (unit == kLf) {
@@ -435,14 +442,16 @@ char16_t* TextDecoder::BytesToUnits(char16_t* buffer, uint32_t capacity) {
     for (;;) {
         const int c = NextTextByte();
         if (c < 0) {
+            if (u == 0) return nullptr;
             buffer[u] = 0;
-            return u > 0 ? buffer : nullptr;
+            return buffer;
         }
         if (c == kLf) {
             if (u + 2 > capacity) {
                 PushBack(kLf);
+                if (u == 0) return nullptr;
                 buffer[u] = 0;
-                return u > 0 ? buffer : nullptr;
+                return buffer;
             }
             buffer[u++] = kLf;
             buffer[u] = 0;
@@ -467,8 +476,9 @@ char16_t* TextDecoder::BytesToUnits(char16_t* buffer, uint32_t capacity) {
         const uint32_t units = ch.codePoint > 0xFFFF ? 2 : 1;
         if (u + units + 1 > capacity) {
             for (size_t k = ch.length; k-- > 0;) PushBack(seq[k]);
+            if (u == 0) return nullptr;
             buffer[u] = 0;
-            return u > 0 ? buffer : nullptr;
+            return buffer;
         }
         if (units == 2) {
             buffer[u++] = static_cast<char16_t>(0xD800 + ((ch.codePoint - 0x10000) >> 10));
