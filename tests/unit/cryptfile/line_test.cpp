@@ -203,7 +203,9 @@ TEST(BytesToUnits, PiecesHoldWholeCharacters) {
         std::u16string joined;
         for (const std::u16string& p : pieces) {
             EXPECT_LT(p.size(), cap);
-            if (!p.empty()) EXPECT_FALSE(p.back() >= 0xD800 && p.back() <= 0xDBFF) << cap;  // no pair split
+            if (!p.empty()) {
+                EXPECT_FALSE(p.back() >= 0xD800 && p.back() <= 0xDBFF) << cap;  // no pair split
+            }
             joined += p;
         }
         if (cap >= 3) {
