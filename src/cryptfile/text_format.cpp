@@ -191,7 +191,7 @@ size_t MemoryByteSource::Read(uint8_t* buf, size_t n) {
     return n;
 }
 
-TextDecoder::TextDecoder() = default;
+TextDecoder::TextDecoder() : block_(smallBlock_), blockCap_(sizeof(smallBlock_)) {}
 TextDecoder::~TextDecoder() = default;
 
 void TextDecoder::Detach() {
@@ -208,16 +208,6 @@ void TextDecoder::Detach() {
 void TextDecoder::Attach(ByteSource* source, const char* keyText) {
     Detach();
     if (!source) return;
-    if (!block_) {
-        blockStore_.reset(new (std::nothrow) uint8_t[kBlockBytes]);
-        if (blockStore_) {
-            block_ = blockStore_.get();
-            blockCap_ = kBlockBytes;
-        } else {
-            block_ = smallBlock_;
-            blockCap_ = sizeof(smallBlock_);
-        }
-    }
     source_ = source;
     keyLen_ = CopyKey(keyText, key_);
 
@@ -249,6 +239,14 @@ bool TextDecoder::error() const { return error_; }
 
 bool TextDecoder::Refill() {
     if (!source_ || sourceDone_) return false;
+    // A file that fills the inline block gets the large one; small files never allocate.
+    if (block_ == smallBlock_ && len_ == blockCap_) {
+        blockStore_.reset(new (std::nothrow) uint8_t[kBlockBytes]);
+        if (blockStore_) {
+            block_ = blockStore_.get();
+            blockCap_ = kBlockBytes;
+        }
+    }
     const size_t n = source_->Read(block_, blockCap_);
     if (n < blockCap_) {
         sourceDone_ = true;
