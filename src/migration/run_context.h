@@ -1,0 +1,34 @@
+// What the entry point prepares for every path: service names, the installation folder and
+// the paths built from it, the service-control object and the exit code.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "migration/start_stop.h"
+
+struct RunContext {
+    StartStop startStop;  // made first of all: it records the working folder
+    std::wstring hotMendService;
+    std::wstring rampartService;
+    std::wstring glacisService;
+    std::wstring installDir;
+    std::wstring daemonExecutable;
+    std::wstring rampartExecutable;
+    std::wstring uiExecutable;
+    std::wstring tarvosExecutable;
+    std::wstring hotMendExecutable;
+    std::wstring policyFile;
+    std::wstring decryptedPolicyFile;
+    std::wstring logPath;
+    DWORD exitCode = 0;
+    bool rampartPresent = false;
+};
+
+// Fills the names and the paths of the installation folder (start-up steps 2 and 3).
+void buildRunContext(RunContext& context, const std::wstring& installDir);
+
+constexpr wchar_t kTarvosService[] = L"KLOTarvos";
+constexpr wchar_t kTarvosServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\KLOTarvos";
+constexpr wchar_t kRampartServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Rampart";

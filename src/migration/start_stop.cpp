@@ -1,0 +1,179 @@
+#include "migration/start_stop.h"
+
+#include <errno.h>
+#include <io.h>
+#include <process.h>
+
+#include "win/scoped.h"
+#include "win/strings.h"
+
+namespace {
+
+constexpr wchar_t kGlacisService[] = L"Glacis";
+constexpr wchar_t kTarvosService[] = L"KLOTarvos";
+constexpr wchar_t kTarvosDisplayName[] = L"KLO Tarvos";
+constexpr DWORD kPollIntervalMs = 100;
+constexpr int kMaxPolls = 600;
+constexpr size_t kErrorTextChars = 256;
+
+wchar_t gErrorText[kErrorTextChars];
+char gErrorTextUtf8[kErrorTextChars];
+
+}  // namespace
+
+bool quotePath(const std::wstring& path, std::wstring& quoted) {
+    quoted.clear();
+    if (path.size() + 2 > win::kMaxPathChars - 1) return false;
+    quoted = L"\"" + path + L"\"";
+    return true;
+}
+
+StartStop::StartStop() {
+    wchar_t folder[win::kMaxPathChars + 1] = {};
+    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(win::kMaxPathChars + 1), folder);
+    if (n > 0 && n <= win::kMaxPathChars) {
+        workingFolder_.assign(folder, n);
+        for (wchar_t& c : workingFolder_) {
+            if (c == L'/') c = L'\\';
+        }
+        SetCurrentDirectoryW(workingFolder_.c_str());
+        rampartExecutable_ = workingFolder_ + L"\\" + L"Rampart.exe";
+    }
+}
+
+DWORD StartStop::waitUntilGone(SC_HANDLE manager, const wchar_t* name) {
+    for (int poll = 0; poll < kMaxPolls; ++poll) {
+        win::ScopedServiceHandle probe(OpenServiceW(manager, name, SERVICE_ALL_ACCESS));
+        if (!probe) return ERROR_SUCCESS;
+        probe.reset();
+        Sleep(kPollIntervalMs);
+    }
+    win::ScopedServiceHandle probe(OpenServiceW(manager, name, SERVICE_ALL_ACCESS));
+    return probe ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SUCCESS;
+}
+
+DWORD StartStop::deleteAndWait(SC_HANDLE manager, SC_HANDLE service, const wchar_t* name) {
+    DWORD deleteError = DeleteService(service) ? ERROR_SUCCESS : GetLastError();
+    CloseServiceHandle(service);
+    // A service someone else already marked may still vanish within the minute; any other
+    // refusal means it never will.
+    if (deleteError != ERROR_SUCCESS && deleteError != ERROR_SERVICE_MARKED_FOR_DELETE) {
+        return deleteError;
+    }
+    return waitUntilGone(manager, name);
+}
+
+DWORD StartStop::deleteGlacisd() {
+    win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return GetLastError();
+    SC_HANDLE service = OpenServiceW(manager.get(), kGlacisService, SERVICE_ALL_ACCESS);
+    if (!service) return GetLastError();
+    return deleteAndWait(manager.get(), service, kGlacisService);
+}
+
+DWORD StartStop::removeService(const wchar_t* name) {
+    win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return GetLastError();
+    SC_HANDLE service = OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS);
+    if (!service) return GetLastError();
+
+    SERVICE_STATUS status = {};
+    if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        for (int poll = 0; poll < kMaxPolls && status.dwCurrentState != SERVICE_STOPPED; ++poll) {
+            QueryServiceStatus(service, &status);
+            Sleep(kPollIntervalMs);
+        }
+    }
+    return deleteAndWait(manager.get(), service, name);
+}
+
+DWORD StartStop::createService(const wchar_t* executable, const wchar_t* name,
+                               const wchar_t* displayName, DWORD type, DWORD startType) {
+    win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return GetLastError();
+
+    win::ScopedServiceHandle existing(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
+    if (existing) {
+        // A registration that is only waiting to vanish is not one to keep.
+        if (!ChangeServiceConfigW(existing.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                  SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr) &&
+            GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+            return ERROR_SERVICE_MARKED_FOR_DELETE;
+        }
+        return ERROR_SUCCESS;
+    }
+
+    std::wstring command;
+    if (!quotePath(executable ? executable : L"", command)) return win::kPathTooLong;
+    win::ScopedServiceHandle created(CreateServiceW(
+        manager.get(), name, displayName, SERVICE_ALL_ACCESS, type, startType,
+        SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    return created ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD StartStop::addService(const wchar_t* executable, const wchar_t* name,
+                            const wchar_t* displayName) {
+    return createService(executable, name, displayName, SERVICE_WIN32_OWN_PROCESS,
+                         SERVICE_DEMAND_START);
+}
+
+DWORD StartStop::addService(const wchar_t* executable) {
+    return createService(executable, kTarvosService, kTarvosDisplayName,
+                         SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
+                         SERVICE_AUTO_START);
+}
+
+DWORD StartStop::startSingleService(const wchar_t* name) {
+    win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, MAXIMUM_ALLOWED));
+    if (!manager) return GetLastError();
+    win::ScopedServiceHandle service(OpenServiceW(manager.get(), name, MAXIMUM_ALLOWED));
+    if (!service) return GetLastError();
+    return StartServiceW(service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD StartStop::startRampart() {
+    if (rampartExecutable_.empty() || !win::fitsPath(rampartExecutable_)) return ENAMETOOLONG;
+    if (_waccess(rampartExecutable_.c_str(), 0) != 0) return static_cast<DWORD>(errno);
+    std::wstring quoted;
+    if (!quotePath(rampartExecutable_, quoted)) return ENAMETOOLONG;
+    const wchar_t* argv[] = {quoted.c_str(), L"-s", nullptr};
+    errno = 0;
+    intptr_t result = _wspawnv(_P_WAIT, rampartExecutable_.c_str(), argv);
+    if (result == 0) return 0;
+    // The program ran and failed: its exit code, since errno says nothing then.
+    if (result != -1) return static_cast<DWORD>(result);
+    return static_cast<DWORD>(errno);
+}
+
+const wchar_t* errorText(DWORD code) {
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0x400, gErrorText,
+                             static_cast<DWORD>(kErrorTextChars), nullptr);
+    if (n == 0 || n >= kErrorTextChars) {
+        win::formatBounded(gErrorText, kErrorTextChars, L"%d", static_cast<int>(code));
+        return gErrorText;
+    }
+    gErrorText[n] = L'\0';
+    while (n > 0 && gErrorText[n - 1] < L' ') gErrorText[--n] = L'\0';
+    return gErrorText;
+}
+
+const char* errorTextUtf8(DWORD code) {
+    const wchar_t* text = errorText(code);
+    // Convert character by character so that a text too long for the buffer is cut at a
+    // character boundary and stays terminated.
+    size_t used = 0;
+    gErrorTextUtf8[0] = '\0';
+    for (size_t i = 0; text[i] != L'\0';) {
+        size_t units = (IS_HIGH_SURROGATE(text[i]) && IS_LOW_SURROGATE(text[i + 1])) ? 2 : 1;
+        char piece[8];
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, text + i, static_cast<int>(units), piece,
+                                        sizeof(piece), nullptr, nullptr);
+        if (bytes <= 0 || used + static_cast<size_t>(bytes) + 1 > kErrorTextChars) break;
+        memcpy(gErrorTextUtf8 + used, piece, static_cast<size_t>(bytes));
+        used += static_cast<size_t>(bytes);
+        i += units;
+    }
+    gErrorTextUtf8[used] = '\0';
+    return gErrorTextUtf8;
+}

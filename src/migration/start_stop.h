@@ -1,0 +1,51 @@
+// Service control for the migration: deleting, registering and starting the agents' services
+// and running the application-protection program. Every operation opens and closes its own
+// handles and returns a Win32 code (0 = success); none of them logs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class StartStop {
+public:
+    // Records the current folder (slashes turned into backslashes) and makes it current again.
+    StartStop();
+
+    // Deletes "Glacis" without stopping it and waits up to a minute for it to disappear.
+    // 1072 when it is still registered afterwards (it runs, so it was only marked).
+    DWORD deleteGlacisd();
+    // Stops a service, deletes it and waits up to a minute for it to disappear (1072 if not).
+    DWORD removeService(const wchar_t* name);
+    // Registers a demand-start service unless one of that name exists; an existing one marked
+    // for deletion gives 1072, any other existing one is kept unchanged and gives 0.
+    DWORD addService(const wchar_t* executable, const wchar_t* name, const wchar_t* displayName);
+    // Registers the new agent's service "KLOTarvos" (automatic start, interactive).
+    DWORD addService(const wchar_t* executable);
+    // Asks the service control manager to start a service; does not wait for it to run.
+    DWORD startSingleService(const wchar_t* name);
+    // Runs "Rampart.exe" of the working folder with "-s" and waits for it. Returns the CRT's
+    // error number when it cannot be run, its exit code when that is not 0.
+    DWORD startRampart();
+
+    const std::wstring& workingFolder() const { return workingFolder_; }
+    const std::wstring& rampartExecutable() const { return rampartExecutable_; }
+
+private:
+    DWORD waitUntilGone(SC_HANDLE manager, const wchar_t* name);
+    DWORD deleteAndWait(SC_HANDLE manager, SC_HANDLE service, const wchar_t* name);
+    DWORD createService(const wchar_t* executable, const wchar_t* name, const wchar_t* displayName,
+                        DWORD type, DWORD startType);
+
+    std::wstring workingFolder_;
+    std::wstring rampartExecutable_;
+};
+
+// A path in double quotes, as registered for a service; false when it would not fit 260
+// characters with its quotes.
+bool quotePath(const std::wstring& path, std::wstring& quoted);
+
+// The system's message text for a Win32 code, without its trailing line break, or the code in
+// decimal. Both return a process-wide buffer that the next call overwrites.
+const wchar_t* errorText(DWORD code);
+const char* errorTextUtf8(DWORD code);

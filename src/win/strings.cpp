@@ -1,0 +1,62 @@
+#include "win/strings.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace win {
+
+std::wstring formatWideV(const wchar_t* format, va_list args) {
+    va_list probe;
+    va_copy(probe, args);
+    int needed = _vscwprintf(format, probe);
+    va_end(probe);
+    if (needed < 0) return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<size_t>(needed) + 1);
+    int written = _vsnwprintf(buffer.data(), buffer.size(), format, args);
+    if (written < 0) return std::wstring();
+    return std::wstring(buffer.data(), static_cast<size_t>(written));
+}
+
+std::wstring formatWide(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::wstring text = formatWideV(format, args);
+    va_end(args);
+    return text;
+}
+
+bool formatBounded(wchar_t* buffer, size_t capacity, const wchar_t* format, ...) {
+    if (capacity == 0) return false;
+    va_list args;
+    va_start(args, format);
+    int written = _vsnwprintf(buffer, capacity, format, args);
+    va_end(args);
+    // The Microsoft CRT writes no terminator when it cuts.
+    buffer[capacity - 1] = L'\0';
+    return written >= 0 && static_cast<size_t>(written) < capacity;
+}
+
+std::string toNarrowUtf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size,
+                        nullptr, nullptr);
+    return out;
+}
+
+bool moduleFolder(std::wstring& folder) {
+    folder.clear();
+    wchar_t path[kMaxPathChars + 1] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(kMaxPathChars + 1));
+    // A result that fills the buffer was cut: refuse it rather than use a different path.
+    if (n == 0 || n > kMaxPathChars) return false;
+    std::wstring full(path, n);
+    size_t slash = full.find_last_of(L'\\');
+    folder = slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
+    return true;
+}
+
+}  // namespace win

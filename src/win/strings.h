@@ -1,0 +1,30 @@
+// Path limits and small string helpers shared by the subsystems.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <string>
+
+namespace win {
+
+// Characters a path may hold, without the terminator.
+constexpr size_t kMaxPathChars = 260;
+constexpr DWORD kPathTooLong = ERROR_FILENAME_EXCED_RANGE;  // 206
+
+inline bool fitsPath(const std::wstring& path) { return path.size() <= kMaxPathChars; }
+
+// Formats with the Microsoft CRT's rules (%s wide, %S narrow) at whatever length the text
+// needs. Empty on a formatting failure.
+std::wstring formatWide(const wchar_t* format, ...);
+std::wstring formatWideV(const wchar_t* format, va_list args);
+
+// Bounded formatting into a fixed buffer: always terminated, false when the text was cut.
+bool formatBounded(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
+
+std::string toNarrowUtf8(const std::wstring& text);
+
+// The folder of this program's own executable, without a trailing backslash; empty on failure.
+bool moduleFolder(std::wstring& folder);
+
+}  // namespace win

@@ -1,0 +1,74 @@
+// Stands in for the agents' programs ("glacisd.exe", "thService.exe", "Rampart.exe",
+// "hotmend.exe"). Mode file words:
+//   service [N]  run as a service until stopped; run directly, exit with N (default)
+//   hang         never answer the service control manager (sleep until killed)
+//   hangonce     hang on the first start (leaves "X.exe.hung"), run as a service afterwards
+//   exit N       exit at once with N
+// "--mode=WORD[:N]" on the command line overrides the file.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fake_record.h"
+
+namespace {
+
+SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
+
+void report(DWORD state) {
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    SetServiceStatus(gStatusHandle, &status);
+}
+
+DWORD WINAPI handler(DWORD control, DWORD, void*, void*) {
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        // Reporting STOPPED is the last act: the executable must not be busy afterwards.
+        report(SERVICE_STOPPED);
+        ExitProcess(0);
+    }
+    return NO_ERROR;
+}
+
+void WINAPI serviceMain(DWORD, wchar_t**) {
+    gStatusHandle = RegisterServiceCtrlHandlerExW(L"", handler, nullptr);
+    if (!gStatusHandle) return;
+    report(SERVICE_RUNNING);
+    Sleep(INFINITE);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    fake::recordStart();
+    int code = 0;
+    std::string mode = fake::readMode("service", code);
+    for (int i = 1; i < argc; ++i) {
+        if (wcsncmp(argv[i], L"--mode=", 7) == 0) {
+            std::string arg = fake::utf8(argv[i] + 7);
+            size_t colon = arg.find(':');
+            mode = arg.substr(0, colon);
+            code = colon == std::string::npos ? 0 : atoi(arg.c_str() + colon + 1);
+        }
+    }
+    if (mode == "hangonce") {
+        std::wstring marker = fake::selfPath() + L".hung";
+        if (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            FILE* f = _wfopen(marker.c_str(), L"wb");
+            if (f) fclose(f);
+            mode = "hang";
+        }
+    }
+    if (mode == "hang") {
+        Sleep(INFINITE);
+    }
+    if (mode == "exit") return code;
+    wchar_t name[] = L"";
+    SERVICE_TABLE_ENTRYW table[] = {{name, serviceMain}, {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcherW(table)) return code;
+    return 0;
+}

@@ -1,0 +1,70 @@
+// Rehearsal of a typical migration on a simulated old-agent host: prints the host before,
+// runs Relocator.exe, prints its log and the host afterwards.
+#include <cstdio>
+#include <string>
+
+#include "host_support.h"
+
+namespace {
+
+const std::wstring kInstall = L"C:\\Program Files (x86)\\QSX\\Tarvos Desktop";
+const std::wstring kTool = L"C:\\Deploy\\Relocator";
+
+void showHost(const char* title) {
+    wprintf(L"\n== %hs ==\n", title);
+    for (const wchar_t* name : {L"Glacis", L"HotMend", L"Rampart", L"KLOTarvos"}) {
+        host::ServiceInfo info = host::queryService(name);
+        if (!info.exists) {
+            wprintf(L"  service %-10ls not registered\n", name);
+            continue;
+        }
+        const wchar_t* state = info.state == SERVICE_RUNNING   ? L"running"
+                               : info.state == SERVICE_STOPPED ? L"stopped"
+                                                               : L"other";
+        const wchar_t* start = info.startType == SERVICE_AUTO_START     ? L"auto"
+                               : info.startType == SERVICE_DEMAND_START ? L"demand"
+                                                                        : L"other";
+        wprintf(L"  service %-10ls %-8ls start=%-6ls type=0x%03lx path=%ls\n", name, state, start,
+                info.serviceType, info.binaryPath.c_str());
+    }
+    for (const wchar_t* file : {L"hotmend.exe", L"glacis.exe", L"policy.xml", L"policy.txt",
+                                L"QsxFFilter.dll"}) {
+        wprintf(L"  file    %-14ls %ls\n", file,
+                host::exists(kInstall + L"\\" + file) ? L"present" : L"absent");
+    }
+}
+
+void installService(const std::wstring& name, const std::wstring& exe, bool start) {
+    host::installFake(L"fake_service.exe", kInstall + L"\\" + exe);
+    host::createService(name, L"\"" + kInstall + L"\\" + exe + L"\"");
+    if (start) host::startService(name);
+}
+
+}  // namespace
+
+int main() {
+    host::makeDirs(kInstall);
+    host::makeDirs(kTool);
+    host::setString(L"SOFTWARE\\QSX\\Tarvos Desktop", L"InstallDir", kInstall);
+    CopyFileW((host::binDir() + L"\\Relocator.exe").c_str(), (kTool + L"\\Relocator.exe").c_str(),
+              FALSE);
+    installService(L"Glacis", L"glacisd.exe", false);
+    installService(L"HotMend", L"hotmend.exe", true);
+    installService(L"Rampart", L"Rampart.exe", true);
+    // The new agent's files, copied in by the deployment system.
+    host::installFake(L"fake_service.exe", kInstall + L"\\thService.exe");
+    host::installFake(L"fake_service.exe", kTool + L"\\Rampart.exe", "exit 0");
+
+    showHost("Host before");
+    wprintf(L"\n== Running %ls\\Relocator.exe ==\n", kTool.c_str());
+    host::RunResult result = host::run(L"\"" + kTool + L"\\Relocator.exe\"", kTool);
+    wprintf(L"  exit code %lu, standard output: \"%hs\"\n", result.exitCode, result.output.c_str());
+
+    wprintf(L"\n== %ls ==\n", host::logPath().c_str());
+    std::string log = host::readFile(host::logPath());
+    if (log.compare(0, 3, "\xEF\xBB\xBF") == 0) log.erase(0, 3);
+    fwrite(log.data(), 1, log.size(), stdout);
+    fflush(stdout);
+    showHost("Host after");
+    return 0;
+}

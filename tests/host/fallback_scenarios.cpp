@@ -1,0 +1,85 @@
+// The fallback path end to end: the real Relocator.exe on a simulated host.
+#include <gtest/gtest.h>
+
+#include "host_fixture.h"
+
+using host::HostTest;
+using host::Lines;
+
+TEST_F(HostTest, NoNewAgentFilesLogsBannerAndStartsGlacis) {
+    registerGlacis();
+    auto result = runRelocator();
+    EXPECT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(records(), (Lines{
+                             "INFO: starting Logging Now\n ",
+                             "ERROR: *** AGENT UPGRADE FAILED. PLEASE GENERATE AGENT BUILD AND "
+                             "INSTALL LATEST VERSION MANUALLY *****.\n",
+                             "ERROR: Starting old Glacis Service\n",
+                         }));
+    EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000));
+    EXPECT_EQ(host::runsOf(install + L"\\glacisd.exe").size(), 1u);
+}
+
+TEST_F(HostTest, FallbackWithoutGlacisLogsTheFailedStart) {
+    auto result = runRelocator();
+    EXPECT_EQ(result.exitCode, 0u);
+    Lines log = records();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[3], "ERROR: Can't Start Glacisd Service.\n");
+}
+
+TEST_F(HostTest, FallbackRunsRampartFromTheWorkingFolder) {
+    registerGlacis();
+    registerRampart();
+    host::installFake(L"fake_service.exe", work + L"\\Rampart.exe", "exit 0");
+    auto result = runRelocator();
+    EXPECT_EQ(result.exitCode, 0u);
+    Lines log = records();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[3], "INFO: Rampart DETECTED. Starting it\n");
+    auto runs = host::runsOf(work + L"\\Rampart.exe");
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0], host::utf8(L"\"" + work + L"\\Rampart.exe\" -s\t" + work));
+}
+
+TEST_F(HostTest, AnArgumentForbidsTheMigration) {
+    registerGlacis();
+    host::installFake(L"fake_service.exe", install + L"\\thService.exe");
+    auto result = runRelocator(L" --anything");
+    EXPECT_EQ(result.exitCode, 0u);
+    Lines log = records();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1].rfind("ERROR: *** AGENT UPGRADE FAILED", 0), 0u);
+    EXPECT_FALSE(host::queryService(L"KLOTarvos").exists);
+}
+
+TEST_F(HostTest, RegisteredNewAgentWithoutItsExecutableFallsBack) {
+    registerGlacis();
+    ASSERT_EQ(host::createService(L"KLOTarvos", L"\"" + install + L"\\thService.exe\""), 0u);
+    auto result = runRelocator();
+    EXPECT_EQ(result.exitCode, 0u);
+    Lines log = records();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1].rfind("ERROR: *** AGENT UPGRADE FAILED", 0), 0u);
+}
+
+TEST_F(HostTest, EarlierLogIsGoneAndNumberedCopiesRotate) {
+    std::wstring dir = host::windowsDir();
+    host::writeFile(host::logPath(), "earlier run\r\n");
+    for (int n = 1; n <= 5; ++n) {
+        host::writeFile(dir + L"\\" + std::to_wstring(n) + L"_Relocator.log",
+                        "copy " + std::to_string(n));
+    }
+    runRelocator();
+    std::string log = host::readFile(host::logPath());
+    EXPECT_EQ(log.find("earlier run"), std::string::npos);
+    EXPECT_EQ(log.compare(0, 3, "\xEF\xBB\xBF"), 0) << "UTF-8 byte-order mark";
+    EXPECT_NE(log.find("starting Logging Now\r\n"), std::string::npos) << "CR LF line ends";
+    // The earlier log was deleted before the logger rotated: nothing moves into 1_.
+    EXPECT_FALSE(host::exists(dir + L"\\1_Relocator.log"));
+    for (int n = 2; n <= 5; ++n) {
+        EXPECT_EQ(host::readFile(dir + L"\\" + std::to_wstring(n) + L"_Relocator.log"),
+                  "copy " + std::to_string(n - 1));
+    }
+    for (int n = 1; n <= 5; ++n) DeleteFileW((dir + L"\\" + std::to_wstring(n) + L"_Relocator.log").c_str());
+}

@@ -1,0 +1,78 @@
+// A simulated host for one scenario: tool, installation and working folders, the agents'
+// services registered with fakes, and Relocator.exe run as a separate process.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host_support.h"
+
+namespace host {
+
+using Lines = std::vector<std::string>;
+
+inline std::string utf8(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    const std::wstring root = L"C:\\relo";
+    const std::wstring tool = L"C:\\relo\\tool";
+    const std::wstring install = L"C:\\relo\\inst";
+    const std::wstring work = L"C:\\relo\\work";
+    const std::wstring desktopKey = L"SOFTWARE\\QSX\\Tarvos Desktop";
+
+    void SetUp() override {
+        cleanServices();
+        removeTree(root);
+        makeDirs(tool);
+        makeDirs(install);
+        makeDirs(work);
+        CopyFileW((binDir() + L"\\Relocator.exe").c_str(), (tool + L"\\Relocator.exe").c_str(),
+                  FALSE);
+        setString(desktopKey, L"InstallDir", install);
+        DeleteFileW(logPath().c_str());
+    }
+
+    void TearDown() override {
+        cleanServices();
+        deleteKey(desktopKey);
+        removeTree(root);
+    }
+
+    static void cleanServices() {
+        for (const wchar_t* name : {L"KLOTarvos", L"Glacis", L"HotMend", L"Rampart"}) {
+            removeService(name);
+        }
+        for (const wchar_t* exe :
+             {L"thService.exe", L"glacisd.exe", L"hotmend.exe", L"Rampart.exe"}) {
+            killByName(exe);
+        }
+    }
+
+    // Registers a service whose program is the service fake copied into the install folder.
+    void registerFake(const std::wstring& service, const std::wstring& exe,
+                      const std::string& mode = "", DWORD startType = SERVICE_DEMAND_START,
+                      DWORD type = SERVICE_WIN32_OWN_PROCESS) {
+        installFake(L"fake_service.exe", install + L"\\" + exe, mode);
+        ASSERT_EQ(createService(service, L"\"" + install + L"\\" + exe + L"\"", startType, type),
+                  0u);
+    }
+    void registerGlacis() { registerFake(L"Glacis", L"glacisd.exe"); }
+    void registerRampart() { registerFake(L"Rampart", L"Rampart.exe"); }
+
+    RunResult runRelocator(const std::wstring& arguments = L"") {
+        return run(L"\"" + tool + L"\\Relocator.exe\"" + arguments, work);
+    }
+
+    Lines records() { return logRecords(logPath()); }
+};
+
+}  // namespace host

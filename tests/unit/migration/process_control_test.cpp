@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "host_support.h"
+#include "migration/process_control.h"
+
+namespace {
+
+const std::wstring kDir = L"C:\\relo_pc";
+
+class ProcessControlTest : public ::testing::Test {
+protected:
+    void SetUp() override { host::freshFolder(kDir); }
+    void TearDown() override {
+        for (HANDLE h : handles_) {
+            TerminateProcess(h, 1);
+            WaitForSingleObject(h, 5000);
+            CloseHandle(h);
+        }
+        host::removeTree(kDir);
+    }
+    HANDLE launch(const wchar_t* fake, const wchar_t* name) {
+        std::wstring exe = kDir + L"\\" + name;
+        host::installFake(fake, exe);
+        HANDLE h = host::spawn(L"\"" + exe + L"\" --mode=hang", kDir);
+        if (h) handles_.push_back(h);
+        Sleep(300);
+        return h;
+    }
+    std::vector<HANDLE> handles_;
+};
+
+}  // namespace
+
+TEST_F(ProcessControlTest, SnapshotComparesWithCaseModuleSearchWithout) {
+    HANDLE h = launch(L"fake_service.exe", L"CaseProbe.exe");
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(isProcessRunning(L"CaseProbe.exe"));
+    EXPECT_FALSE(isProcessRunning(L"caseprobe.exe"));
+    EXPECT_EQ(findProcessId(L"caseprobe.exe"), GetProcessId(h));
+    EXPECT_EQ(findProcessId(L"CASEPROBE.EXE"), GetProcessId(h));
+}
+
+TEST_F(ProcessControlTest, A64BitProcessIsFoundByItsImageName) {
+    HANDLE h = launch(L"fake_service64.exe", L"Probe64.exe");
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(isProcessRunning(L"Probe64.exe"));
+    EXPECT_EQ(findProcessId(L"probe64.exe"), GetProcessId(h));
+}
+
+TEST_F(ProcessControlTest, EndedProcessesAreNotFound) {
+    HANDLE h = launch(L"fake_service.exe", L"Gone.exe");
+    ASSERT_NE(h, nullptr);
+    TerminateProcess(h, 0);
+    WaitForSingleObject(h, 5000);
+    EXPECT_FALSE(isProcessRunning(L"Gone.exe"));
+    EXPECT_EQ(findProcessId(L"Gone.exe"), 0u);
+    EXPECT_EQ(findProcessId(L"NoSuchProgram.exe"), 0u);
+}
