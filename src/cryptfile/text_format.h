@@ -49,13 +49,14 @@ size_t ByteOrderMarkLength(int32_t encoding);
 bool ReadsAsBytes(int32_t encoding);
 
 // The strict test: the bytes after the 3-byte mark, up to the first zero byte, convert to
-// exactly n - 3 UTF-16 units. Only ASCII text without zero bytes passes.
+// exactly n - 3 UTF-16 units. ASCII text without zero bytes passes, and so do stray bytes that
+// the conversion replaces one by one; a zero byte or a well-formed multi-byte character fails.
 bool IsAsciiCleanAfterMark(const uint8_t* sample, size_t n);
 
-// The test classification applies after a UTF-8 mark: the bytes after the mark hold no zero
-// byte and are well-formed UTF-8; when the sample is a full kSampleBytes, a character cut by its
-// end passes. Everything IsAsciiCleanAfterMark accepts passes too, and so does a UTF-8 text
-// whose first characters are not ASCII, which the strict test would send to the cipher.
+// The test classification applies after a UTF-8 mark: what the strict test accepts, and also
+// text without zero bytes that is well-formed UTF-8, where a character cut by the end of a full
+// kSampleBytes sample passes. So a UTF-8 text whose first characters are not ASCII is settled
+// as UTF-8 instead of being judged by the cipher.
 bool IsUtf8CleanAfterMark(const uint8_t* sample, size_t n);
 
 struct Classification {
@@ -176,13 +177,14 @@ private:
     size_t keyLen_ = 0;
     Rc4State cipher_;
 
-    // Deciphered bytes read from the source and not yet handed out: block_[pos_, len_).
+    // Deciphered bytes read from the source and not yet handed out: block_[pos_, len_). The
+    // block is smallBlock_ until a file fills it, then one heap block kept for the decoder's life.
+    uint8_t smallBlock_[512] = {};
     std::unique_ptr<uint8_t[]> blockStore_;
-    uint8_t* block_ = nullptr;
-    size_t blockCap_ = 0;
+    uint8_t* block_;
+    size_t blockCap_;
     size_t pos_ = 0;
     size_t len_ = 0;
-    uint8_t smallBlock_[256] = {};
 
     // Deciphered bytes taken out and given back (a character that did not fit), last one first.
     uint8_t back_[16] = {};

@@ -12,6 +12,10 @@
 //     merges into the first section of that name;
 //   - any other line (no '=' after its first unit) is ignored: it stores nothing and so
 //     creates no section.
+// Lines may be of any length up to 16M units (a longer one is parsed in pieces of that
+// size). A line is measured up to its first zero unit: when a line holds one, the text that
+// follows on the next read is written over the rest of that line, so the next line joins it
+// (zero bytes never occur in the product's files; the reader still ends and stays bounded).
 #pragma once
 
 #include <cstdint>

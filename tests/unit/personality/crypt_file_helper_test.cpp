@@ -260,4 +260,21 @@ TEST(CryptFileHelper, LineBufferGrowsAndStays) {
     EXPECT_LE(ini.lineCapacity(), 8192);
 }
 
+// Zero units end a line's measured text: the rest of that line is overwritten by what
+// follows. A long run of them still ends, and the buffer stays within twice the run.
+TEST(CryptFileHelper, ZeroBytesInsideALineEndCleanly) {
+    std::vector<uint8_t> plain = Utf8Bytes(u"[S]\nA=x");
+    plain.insert(plain.end(), 100000, 0);
+    std::vector<uint8_t> tail = Utf8Bytes(u"\nK=v\n[T]\nB=1\n");
+    plain.insert(plain.end(), tail.begin(), tail.end());
+    TempFile file(u"pc_zeros.ini", Encipher(plain));
+    ASSERT_TRUE(file.written());
+    CCryptFileHelper ini;
+    ASSERT_TRUE(ini.Load(file.path()));
+    EXPECT_TRUE(ini.encrypted());
+    EXPECT_LE(ini.lineCapacity(), 1 << 18);
+    EXPECT_EQ(Lookup(ini, u"S", u"A"), u"xK=v");
+    EXPECT_EQ(Lookup(ini, u"T", u"B"), u"1");
+}
+
 }  // namespace
