@@ -6,6 +6,7 @@
 #include <userenv.h>
 
 #include "drivers/command_runner.h"
+#include "drivers/new_agent.h"
 #include "logging/logger.h"
 #include "personality/personality_win.h"
 #include "win/registry.h"
@@ -16,7 +17,6 @@ namespace {
 
 constexpr wchar_t kInstallerName[] = L"IfsInst.exe";
 constexpr wchar_t kLibraryName[] = L"QsxFFilter.dll";
-constexpr wchar_t kNewAgentServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\KLOTarvos";
 constexpr wchar_t kLibrary32Source[] = L"%windir%\\system32\\QsxFFilter.dll";
 constexpr wchar_t kProgramFilesDefault[] = L"c:\\Program Files";
 constexpr DWORD kSettleMs = 3000;
@@ -65,10 +65,10 @@ void copyLibrary64(const std::wstring& installDir, const std::wstring& destinati
         OutputDebugStringW(source.c_str());
         OutputDebugStringW(destination.c_str());
         if (gLogger) {
-            logMessage(gLogger, LOG_INFO,
-                       L"UpdateminiFilterDriver::Failed to copy driver dll from %s folder to %s. "
-                       L"Errcode %d\n",
+            // clang-format off
+            logMessage(gLogger, LOG_INFO, L"UpdateminiFilterDriver::Failed to copy driver dll from %s folder to %s. Errcode %d\n",
                        source.c_str(), destination.c_str(), static_cast<int>(rc));
+            // clang-format on
         }
     }
     if (gLogger) {
@@ -120,7 +120,7 @@ void UpdateminiFilterDriver(const std::wstring& installDir, const Personality& p
         logMessage(gLogger, LOG_INFO, L"User Logged in:  %s\n", user.c_str());
     }
 
-    if (win::keyPresent(HKEY_LOCAL_MACHINE, kNewAgentServiceKey)) {
+    if (newAgentServiceRegistered()) {
         std::wstring uninstall =
             personality.wow64
                 ? win::formatWide(L"\"%s\\IfsInstall\\x64\\%s\" -u qsxfltr %s", installDir.c_str(),

@@ -1,13 +1,13 @@
 #include "drivers/network_driver.h"
 
 #include "drivers/command_runner.h"
+#include "drivers/new_agent.h"
 #include "logging/logger.h"
 #include "win/registry.h"
 #include "win/strings.h"
 
 namespace {
 
-constexpr wchar_t kNewAgentServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\KLOTarvos";
 constexpr DWORD kSettleMs = 2000;
 
 struct CommandPair {
@@ -31,7 +31,7 @@ CommandPair commandsFor(const std::wstring& installDir, bool wow64) {
                 L"\"%s\\NetInstall\\x64\\NetInst.exe\" -i qsxnet \"%s\\drivers\\qsxnet\"", f, f),
             kReinstallReport};
     }
-    if (win::keyPresent(HKEY_LOCAL_MACHINE, kNewAgentServiceKey)) {
+    if (newAgentServiceRegistered()) {
         return {
             win::formatWide(L"\"%s\\NetInstall\\x86\\NetInst.exe\" -u qsxnet ", f),
             win::formatWide(
