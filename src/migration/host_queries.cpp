@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "personality/personality_win.h"
 #include "win/registry.h"
 #include "win/scoped.h"
 #include "win/strings.h"
@@ -60,4 +61,7 @@ std::wstring lookUpInstallDir(int edition, const std::wstring& serverRegistryKey
 
 void resetInstallDirCacheForTesting() { gInstallDirCache.clear(); }
 
-std::wstring getInstallDir() { return lookUpInstallDir(0, std::wstring()); }
+std::wstring getInstallDir() {
+    const Personality* personality = GetPersonality();
+    return lookUpInstallDir(personality->edition, toWide(personality->RegistryKey));
+}

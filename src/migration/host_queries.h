@@ -8,9 +8,10 @@
 // characters is refused: false.
 bool fileExists(const std::wstring& path);
 
-// The product installation folder, looked up once per process: "InstallDir" of the edition's
-// registry key without a trailing backslash, the edition's default folder when the key is
-// missing, or the full current folder when the value cannot be read.
+// The product installation folder, looked up once per process with the edition and the server
+// edition's key of the product personality: "InstallDir" of the edition's registry key without
+// a trailing backslash, the edition's default folder when the key is missing, or the full
+// current folder when the value cannot be read.
 std::wstring getInstallDir();
 
 // Edition 1 is the server edition; its key comes from the product personality.
