@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cryptfile/text_format.h"
 #include "host_support.h"
 
 namespace {
@@ -34,6 +35,35 @@ void showHost(const char* title) {
     }
 }
 
+// The agent's stored form: every byte XOR the RC4 keystream of the fixed key text.
+std::string encipher(const std::string& plain) {
+    cryptfile::Rc4State rc4;
+    cryptfile::Rc4Init(rc4, reinterpret_cast<const uint8_t*>(cryptfile::kKeyText),
+                       sizeof(cryptfile::kKeyText) - 1);
+    std::string out = plain;
+    for (char& c : out) c = static_cast<char>(c ^ cryptfile::Rc4NextByte(rc4));
+    return out;
+}
+
+void showShortcuts() {
+    const std::wstring programs =
+        L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+    for (const std::wstring& link :
+         {programs + L"\\QSX\\Tarvos Server\\Tarvos Server Agent.lnk",
+          programs + L"\\StartUp\\Tarvos Server Agent.lnk",
+          programs + L"\\QSX\\Tarvos Server\\Tarvos Readme.lnk"}) {
+        wprintf(L"  link    %ls %ls\n", link.c_str(), host::exists(link) ? L"present" : L"absent");
+    }
+}
+
+void showInstallerRuns() {
+    for (const wchar_t* exe : {L"NetInstall\\x64\\NetInst.exe", L"IfsInstall\\x64\\IfsInst.exe"}) {
+        for (const std::string& run : host::runsOf(kInstall + L"\\" + exe)) {
+            wprintf(L"  ran     %hs\n", run.substr(0, run.find('\t')).c_str());
+        }
+    }
+}
+
 void installService(const std::wstring& name, const std::wstring& exe, bool start) {
     host::installFake(L"fake_service.exe", kInstall + L"\\" + exe);
     host::createService(name, L"\"" + kInstall + L"\\" + exe + L"\"");
@@ -53,9 +83,25 @@ int main() {
     installService(L"Rampart", L"Rampart.exe", true);
     // The new agent's files, copied in by the deployment system.
     host::installFake(L"fake_service.exe", kInstall + L"\\thService.exe");
+    for (const wchar_t* dir : {L"\\NetInstall\\x64", L"\\IfsInstall\\x64",
+                               L"\\drivers\\qsxnet", L"\\drivers\\qsxfltr\\x86\\Win2K3"}) {
+        host::makeDirs(kInstall + dir);
+    }
+    host::installFake(L"fake_installer.exe", kInstall + L"\\NetInstall\\x64\\NetInst.exe");
+    host::installFake(L"fake_installer.exe", kInstall + L"\\IfsInstall\\x64\\IfsInst.exe");
+    host::writeFile(kInstall + L"\\drivers\\qsxfltr\\x86\\Win2K3\\QsxFFilter.dll", "library");
+    host::writeFile(kInstall + L"\\personality.ini",
+                    "[Runtime]\r\nPersonality=desktop\r\nProductName=Tarvos Desktop\r\n"
+                    "RegistryKey=SOFTWARE\\QSX\\Tarvos Desktop\r\n");
+    host::setString(L"SOFTWARE\\QSX\\HostAgent", L"InstallDir", kInstall);
+    host::writeFile(kInstall + L"\\policy.xml",
+                    encipher("<?xml version=\"1.0\"?>\r\n<Policy IncludeLocalGUI='true'>\r\n"
+                             "</Policy>\r\n"));
+    host::installFake(L"fake_service.exe", kTool + L"\\glacis.exe", "exit 0");
     host::installFake(L"fake_service.exe", kTool + L"\\Rampart.exe", "exit 0");
 
     showHost("Host before");
+    showShortcuts();
     wprintf(L"\n== Running %ls\\Relocator.exe ==\n", kTool.c_str());
     host::RunResult result = host::run(L"\"" + kTool + L"\\Relocator.exe\"", kTool);
     wprintf(L"  exit code %lu, standard output: \"%hs\"\n", result.exitCode, result.output.c_str());
@@ -66,5 +112,7 @@ int main() {
     fwrite(log.data(), 1, log.size(), stdout);
     fflush(stdout);
     showHost("Host after");
+    showShortcuts();
+    showInstallerRuns();
     return 0;
 }
