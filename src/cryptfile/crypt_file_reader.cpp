@@ -54,19 +54,6 @@ bool CopyPlain(const std::wstring& source, const std::wstring& destination) {
     return true;
 }
 
-bool WriteLines(CCryptFileReader& reader, const std::wstring& destination) {
-    // Text mode: each line feed becomes carriage return and line feed.
-    win::ScopedFile out(::_wfopen(destination.c_str(), L"w"));
-    if (!out) return false;
-    while (const char* line = reader.NextLine()) {
-        const size_t n = reader.LineLength();
-        if (std::fwrite(line, 1, n, out.get()) != n) return Abandon(out, destination);
-    }
-    if (reader.ReadFailed()) return Abandon(out, destination);
-    if (!CloseWritten(out)) return Abandon(out, destination);
-    return true;
-}
-
 }  // namespace
 
 int CCryptFileReader::FileSource::ReadByte() {
@@ -250,5 +237,19 @@ bool DecryptFileToFile(const char* source, const char* destination) {
         reader.Close();
         return CopyPlain(wideSource, wideDestination);
     }
-    return WriteLines(reader, wideDestination);
+    return WriteLinesToFile(reader, wideDestination);
+}
+
+bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination) {
+    if (destination.size() > CCryptFileReader::kMaxPathUnits) return false;
+    // Text mode: each line feed becomes carriage return and line feed.
+    win::ScopedFile out(::_wfopen(destination.c_str(), L"w"));
+    if (!out) return false;
+    while (const char* line = reader.NextLine()) {
+        const size_t n = reader.LineLength();
+        if (std::fwrite(line, 1, n, out.get()) != n) return Abandon(out, destination);
+    }
+    if (reader.ReadFailed()) return Abandon(out, destination);
+    if (!CloseWritten(out)) return Abandon(out, destination);
+    return true;
 }

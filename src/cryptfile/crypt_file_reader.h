@@ -120,3 +120,8 @@ private:
 // than 260 units, the destination cannot be created or fully written, or reading the source stops
 // before its end; a destination that was created or truncated and not finished is removed.
 bool DecryptFileToFile(const char* source, const char* destination);
+
+// The enciphered half of DecryptFileToFile: writes every line the open reader hands out to
+// destination in text mode. False when the destination cannot be created or fully written or
+// the reader stops before the end of its file; the destination is then removed.
+bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination);
