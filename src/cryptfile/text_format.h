@@ -177,13 +177,14 @@ private:
     size_t keyLen_ = 0;
     Rc4State cipher_;
 
-    // Deciphered bytes read from the source and not yet handed out: block_[pos_, len_).
+    // Deciphered bytes read from the source and not yet handed out: block_[pos_, len_). The
+    // block is smallBlock_ until a file fills it, then one heap block kept for the decoder's life.
+    uint8_t smallBlock_[512] = {};
     std::unique_ptr<uint8_t[]> blockStore_;
-    uint8_t* block_ = nullptr;
-    size_t blockCap_ = 0;
+    uint8_t* block_;
+    size_t blockCap_;
     size_t pos_ = 0;
     size_t len_ = 0;
-    uint8_t smallBlock_[256] = {};
 
     // Deciphered bytes taken out and given back (a character that did not fit), last one first.
     uint8_t back_[16] = {};
