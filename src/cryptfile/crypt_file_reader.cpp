@@ -8,13 +8,17 @@ namespace {
 
 // What unwritten bytes of the line buffer hold: neither a terminator nor a line feed.
 constexpr char kUnwritten = '\x01';
+// Bytes gathered before each write of the deciphered text, and read per block of a plain copy.
+constexpr size_t kOutputBlockBytes = 1024 * 1024;
+constexpr size_t kCopyBlockBytes = 64 * 1024;
 
 // Converts a zero-terminated UTF-8 path; false for a path too long to be used whole.
 bool WidePath(const char* utf8, std::wstring& wide) {
     wide.clear();
     if (!utf8) return false;
     const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    if (units <= 0 || static_cast<size_t>(units) > CCryptFileReader::kMaxPathUnits + 1) return false;
+    if (units <= 0 || static_cast<size_t>(units) > CCryptFileReader::kMaxPathUnits + 1)
+        return false;
     std::vector<wchar_t> buffer(static_cast<size_t>(units));
     if (::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buffer.data(), units) != units) return false;
     wide.assign(buffer.data(), static_cast<size_t>(units) - 1);
@@ -40,14 +44,14 @@ bool CopyPlain(const std::wstring& source, const std::wstring& destination) {
     if (!in) return false;
     win::ScopedFile out(::_wfopen(destination.c_str(), L"wb"));
     if (!out) return false;
-    std::unique_ptr<char[]> block(new (std::nothrow) char[64 * 1024]);
+    std::unique_ptr<char[]> block(new (std::nothrow) char[kCopyBlockBytes]);
     if (!block) return Abandon(out, destination);
     for (;;) {
-        const size_t n = std::fread(block.get(), 1, 64 * 1024, in.get());
+        const size_t n = std::fread(block.get(), 1, kCopyBlockBytes, in.get());
         if (n > 0 && std::fwrite(block.get(), 1, n, out.get()) != n) {
             return Abandon(out, destination);
         }
-        if (n < 64 * 1024) break;
+        if (n < kCopyBlockBytes) break;
     }
     if (std::ferror(in.get())) return Abandon(out, destination);
     if (!CloseWritten(out)) return Abandon(out, destination);
@@ -206,7 +210,8 @@ char* CCryptFileReader::NextLine() {
     // null here is the end of the file.
     while (length > 0 && lineBuffer_[length - 1] != '\n') {
         if (!GrowLineBuffer(length)) return LineFailed();
-        if (!decoder_.ReadLineUtf8(lineBuffer_ + length, lineCapacity_ - static_cast<int32_t>(length))) {
+        if (!decoder_.ReadLineUtf8(lineBuffer_ + length,
+                                   lineCapacity_ - static_cast<int32_t>(length))) {
             break;
         }
         length = MeasureLine(length);
@@ -242,14 +247,36 @@ bool DecryptFileToFile(const char* source, const char* destination) {
 
 bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination) {
     if (destination.size() > CCryptFileReader::kMaxPathUnits) return false;
-    // Text mode: each line feed becomes carriage return and line feed.
-    win::ScopedFile out(::_wfopen(destination.c_str(), L"w"));
+    // The bytes of a text-mode write (each line feed preceded by a carriage return), made here
+    // and written in large blocks: Wine's CRT translates text-mode writes a byte at a time and
+    // in small pieces, which cost more than deciphering the file.
+    win::ScopedFile out(::_wfopen(destination.c_str(), L"wb"));
     if (!out) return false;
+    std::unique_ptr<char[]> block(new (std::nothrow) char[kOutputBlockBytes]);
+    if (!block) return Abandon(out, destination);
+    size_t used = 0;
+    auto flush = [&]() {
+        const bool ok = used == 0 || std::fwrite(block.get(), 1, used, out.get()) == used;
+        used = 0;
+        return ok;
+    };
+
     while (const char* line = reader.NextLine()) {
-        const size_t n = reader.LineLength();
-        if (std::fwrite(line, 1, n, out.get()) != n) return Abandon(out, destination);
+        const size_t body = reader.LineLength() - 1;  // every line ends in one line feed
+        if (used + body + 2 > kOutputBlockBytes && !flush()) return Abandon(out, destination);
+        if (body + 2 > kOutputBlockBytes) {
+            if (std::fwrite(line, 1, body, out.get()) != body ||
+                std::fwrite("\r\n", 1, 2, out.get()) != 2) {
+                return Abandon(out, destination);
+            }
+            continue;
+        }
+        std::memcpy(block.get() + used, line, body);
+        used += body;
+        block[used++] = '\r';
+        block[used++] = '\n';
     }
-    if (reader.ReadFailed()) return Abandon(out, destination);
+    if (!flush() || reader.ReadFailed()) return Abandon(out, destination);
     if (!CloseWritten(out)) return Abandon(out, destination);
     return true;
 }

@@ -11,11 +11,11 @@ struct LockRow {
 
 // Every process that is to respect the locks uses these names.
 constexpr LockRow kLockRows[] = {
-    {L"glacis.ini", L"QSX_PD_8631E02D3FF4"},     {L"floeset.ini", L"QSX_PD_8BBD08CFC6E2"},
-    {L"firewall.ini", L"QSX_PD_3B01791637FB"},   {L"protect.ini", L"QSX_PD_B6F65C9D3B6A"},
-    {L"protectgbl.ini", L"QSX_PD_9CAA7756FB17"}, {L"comply.ini", L"QSX_PD_F09E015C1E29"},
-    {L"complygbl.ini", L"QSX_PD_42F8B16C883B"},  {L"boep.ini", L"QSX_PD_55D9B2C3C9EB"},
-    {L"boepgbl.ini", L"QSX_PD_FD7C7777EB91"},    {L"jobs.ini", L"QSX_PD_B83165DADAE2"},
+    {L"glacis.ini", L"QSX_PD_8631E02D3FF4"},      {L"floeset.ini", L"QSX_PD_8BBD08CFC6E2"},
+    {L"firewall.ini", L"QSX_PD_3B01791637FB"},    {L"protect.ini", L"QSX_PD_B6F65C9D3B6A"},
+    {L"protectgbl.ini", L"QSX_PD_9CAA7756FB17"},  {L"comply.ini", L"QSX_PD_F09E015C1E29"},
+    {L"complygbl.ini", L"QSX_PD_42F8B16C883B"},   {L"boep.ini", L"QSX_PD_55D9B2C3C9EB"},
+    {L"boepgbl.ini", L"QSX_PD_FD7C7777EB91"},     {L"jobs.ini", L"QSX_PD_B83165DADAE2"},
     {L"attack-list.csv", L"QSX_PD_0CC21BFEFFA3"},
 };
 
@@ -68,7 +68,8 @@ void CFileLockTable::Initialize() {
 
     LocalMemory sd = MakeOpenDescriptor();
     SECURITY_ATTRIBUTES sa = {};
-    static_assert(sizeof(void*) != 4 || sizeof(sa) == 12, "32-bit security attributes are 12 bytes");
+    static_assert(sizeof(void*) != 4 || sizeof(sa) == 12,
+                  "32-bit security attributes are 12 bytes");
     sa.nLength = sizeof(sa);
     sa.lpSecurityDescriptor = sd.get();
     sa.bInheritHandle = TRUE;

@@ -55,7 +55,8 @@ bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) {
 
     // A path that does not fit is not cut: the cut path would name another file.
     if (!win::fitsPath(policyPath) || !PathFileExistsW(policyPath.c_str())) {
-        if (gLogger) logMessage(gLogger, LOG_ERROR, L"Can't find policy file. %s\n", policyPath.c_str());
+        if (gLogger)
+            logMessage(gLogger, LOG_ERROR, L"Can't find policy file. %s\n", policyPath.c_str());
         return false;
     }
     if (gLogger) logMessage(gLogger, LOG_INFO, L"Found policy file \n");
@@ -72,7 +73,8 @@ bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) {
     text.reset(_wfsopen(textPath.c_str(), L"rt", _SH_DENYNO));
     if (!text) {
         const DWORD error = GetLastError();
-        if (gLogger) logMessage(gLogger, LOG_ERROR, L"Can't open policy file. Errcode :%d \n", error);
+        if (gLogger)
+            logMessage(gLogger, LOG_ERROR, L"Can't open policy file. Errcode :%d \n", error);
         cleanUp(text, textPath);
         return false;
     }

@@ -47,7 +47,8 @@ TEST_F(ReaderTest, OpensAndClassifiesPlainAndEncipheredFiles) {
     EXPECT_FALSE(reader.Open(Utf8(Path(L"missing.ini")).c_str(), false, cryptfile::kKeyText));
     EXPECT_EQ(reader.NextLine(), nullptr);
 
-    ASSERT_TRUE(reader.Open(File(L"plain.ini", "a=1\r\nb=2\r\n").c_str(), false, cryptfile::kKeyText));
+    ASSERT_TRUE(
+        reader.Open(File(L"plain.ini", "a=1\r\nb=2\r\n").c_str(), false, cryptfile::kKeyText));
     EXPECT_FALSE(reader.IsEncrypted());
     EXPECT_EQ(reader.GetEncoding(), cryptfile::EncodingAnsi);
     EXPECT_EQ(AllLines(reader), (Lines{"a=1\n", "b=2\n"}));
@@ -78,8 +79,9 @@ TEST_F(ReaderTest, LineBufferDoublesUntilALongLineFitsAndStaysGrown) {
     EXPECT_EQ(reader.LineCapacity(), 12);
     std::string longLine(700, 'x');
     for (size_t i = 0; i < longLine.size(); ++i) longLine[i] = static_cast<char>('a' + i % 26);
-    ASSERT_TRUE(reader.Open(File(L"long.ini", Encipher("short\n" + longLine + "\r\nafter\n")).c_str(),
-                            false, cryptfile::kKeyText));
+    ASSERT_TRUE(
+        reader.Open(File(L"long.ini", Encipher("short\n" + longLine + "\r\nafter\n")).c_str(),
+                    false, cryptfile::kKeyText));
     ASSERT_TRUE(reader.IsEncrypted());
     const char* line = reader.NextLine();
     ASSERT_NE(line, nullptr);
@@ -110,8 +112,9 @@ TEST_F(ReaderTest, UnitLinesComeOutWholeAsUtf8) {
     std::u16string astral;
     for (int i = 0; i < 100; ++i) astral += u"\U0001F600a";
     CCryptFileReader reader;
-    ASSERT_TRUE(reader.Open(File(L"units.ini", UnitFile(euros + u"\r\n" + astral + u"\nend")).c_str(),
-                            false, cryptfile::kKeyText));
+    ASSERT_TRUE(
+        reader.Open(File(L"units.ini", UnitFile(euros + u"\r\n" + astral + u"\nend")).c_str(),
+                    false, cryptfile::kKeyText));
     ASSERT_TRUE(reader.IsEncrypted());
     ASSERT_EQ(reader.GetEncoding(), cryptfile::EncodingNone);
     ASSERT_NE(reader.NextLine(), nullptr);  // the two units the file opens with
@@ -119,7 +122,10 @@ TEST_F(ReaderTest, UnitLinesComeOutWholeAsUtf8) {
     std::string euro8;
     for (int i = 0; i < 300; ++i) euro8 += "\xE2\x82\xAC";
     std::string astral8;
-    for (int i = 0; i < 100; ++i) astral8 += "\xF0\x9F\x98\x80" "a";
+    for (int i = 0; i < 100; ++i)
+        astral8 +=
+            "\xF0\x9F\x98\x80"
+            "a";
     EXPECT_EQ(AllLines(reader), (Lines{euro8 + "\n", astral8 + "\n", "end\n"}));
 
     // Into a caller's small buffer: pieces of whole characters that join to the line.
@@ -165,7 +171,10 @@ TEST_F(ReaderTest, ZeroBytesStayInsideTheLine) {
     ASSERT_EQ(reader.GetEncoding(), cryptfile::EncodingAnsi);
     std::vector<std::string> lines;
     while (const char* line = reader.NextLine()) lines.emplace_back(line, reader.LineLength());
-    EXPECT_EQ(lines, (Lines{std::string("\xFF\xFE" "a\0b\0\n", 7), std::string("\0c\0d\0\n", 6)}));
+    EXPECT_EQ(lines, (Lines{std::string("\xFF\xFE"
+                                        "a\0b\0\n",
+                                        7),
+                            std::string("\0c\0d\0\n", 6)}));
 }
 
 TEST_F(ReaderTest, AttachFileTakesOverTheStream) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "cryptfile/crypt_file_reader.h"
 #include "win_test_util.h"
@@ -47,9 +48,14 @@ TEST_F(DecryptTest, EncipheredTextGetsOneCarriageReturnPerLineFeed) {
 TEST_F(DecryptTest, LongLinesComeOutWhole) {
     std::string plain;
     std::string expected;
-    for (int len : {300, 600, 5, 1500}) {
-        std::string line;
-        for (int i = 0; i < len; ++i) line += static_cast<char>('A' + (i * 7 + len) % 26);
+    // Lines of several hundred bytes, one longer than the 1 MiB blocks the output is gathered
+    // in, and enough short lines that blocks fill up and are written mid-text.
+    std::vector<int> lengths = {300, 600, 5, 1500, 1300000};
+    for (int i = 0; i < 40000; ++i) lengths.push_back(20 + i % 60);
+    for (int len : lengths) {
+        std::string line(static_cast<size_t>(len), ' ');
+        for (int i = 0; i < len; ++i)
+            line[static_cast<size_t>(i)] = static_cast<char>('A' + (i * 7 + len) % 26);
         plain += line + "\r\n";
         expected += line + "\r\n";
     }
@@ -120,11 +126,12 @@ TEST_F(DecryptTest, DestinationThatCannotBeWrittenGivesFalse) {
         // read-only file be opened for writing (Windows does not): ask the platform first.
         ASSERT_TRUE(host::writeFile(Path(L"out.txt"), "keep"));
         ASSERT_TRUE(SetFileAttributesW(Path(L"out.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-        const bool writable = win::ScopedHandle(CreateFileW(Path(L"out.txt").c_str(), GENERIC_WRITE, 0,
-                                                            nullptr, OPEN_EXISTING, 0, nullptr))
+        const bool writable = win::ScopedHandle(CreateFileW(Path(L"out.txt").c_str(), GENERIC_WRITE,
+                                                            0, nullptr, OPEN_EXISTING, 0, nullptr))
                                   .valid();
         EXPECT_EQ(Run(stored), writable);
-        EXPECT_EQ(Out(), writable ? (enciphered ? "<p IncludeLocalGUI='true'/>\r\n" : text) : "keep");
+        EXPECT_EQ(Out(),
+                  writable ? (enciphered ? "<p IncludeLocalGUI='true'/>\r\n" : text) : "keep");
         ASSERT_TRUE(SetFileAttributesW(Path(L"out.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
         ASSERT_TRUE(DeleteFileW(Path(L"out.txt").c_str()));
 
@@ -136,8 +143,8 @@ TEST_F(DecryptTest, DestinationThatCannotBeWrittenGivesFalse) {
         ASSERT_TRUE(RemoveDirectoryW(Path(L"out.txt").c_str()));
 
         // A missing folder on the way.
-        EXPECT_FALSE(DecryptFileToFile(Utf8(Path(L"src.xml")).c_str(),
-                                       Utf8(Path(L"no\\out.txt")).c_str()));
+        EXPECT_FALSE(
+            DecryptFileToFile(Utf8(Path(L"src.xml")).c_str(), Utf8(Path(L"no\\out.txt")).c_str()));
     }
 }
 

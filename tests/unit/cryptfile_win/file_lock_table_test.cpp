@@ -20,11 +20,11 @@ struct Row {
     const wchar_t* mutex;
 };
 const Row kRows[] = {
-    {L"glacis.ini", L"QSX_PD_8631E02D3FF4"},     {L"floeset.ini", L"QSX_PD_8BBD08CFC6E2"},
-    {L"firewall.ini", L"QSX_PD_3B01791637FB"},   {L"protect.ini", L"QSX_PD_B6F65C9D3B6A"},
-    {L"protectgbl.ini", L"QSX_PD_9CAA7756FB17"}, {L"comply.ini", L"QSX_PD_F09E015C1E29"},
-    {L"complygbl.ini", L"QSX_PD_42F8B16C883B"},  {L"boep.ini", L"QSX_PD_55D9B2C3C9EB"},
-    {L"boepgbl.ini", L"QSX_PD_FD7C7777EB91"},    {L"jobs.ini", L"QSX_PD_B83165DADAE2"},
+    {L"glacis.ini", L"QSX_PD_8631E02D3FF4"},      {L"floeset.ini", L"QSX_PD_8BBD08CFC6E2"},
+    {L"firewall.ini", L"QSX_PD_3B01791637FB"},    {L"protect.ini", L"QSX_PD_B6F65C9D3B6A"},
+    {L"protectgbl.ini", L"QSX_PD_9CAA7756FB17"},  {L"comply.ini", L"QSX_PD_F09E015C1E29"},
+    {L"complygbl.ini", L"QSX_PD_42F8B16C883B"},   {L"boep.ini", L"QSX_PD_55D9B2C3C9EB"},
+    {L"boepgbl.ini", L"QSX_PD_FD7C7777EB91"},     {L"jobs.ini", L"QSX_PD_B83165DADAE2"},
     {L"attack-list.csv", L"QSX_PD_0CC21BFEFFA3"},
 };
 const wchar_t kJobsMutex[] = L"QSX_PD_B83165DADAE2";
@@ -95,8 +95,8 @@ TEST(FileLockTable, MutexesCarryAnOpenDescriptor) {
     ASSERT_TRUE(m.valid());
     PACL dacl = reinterpret_cast<PACL>(1);
     PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_EQ(GetSecurityInfo(m.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &dacl, nullptr, &sd),
+    ASSERT_EQ(GetSecurityInfo(m.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &sd),
               static_cast<DWORD>(ERROR_SUCCESS));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;

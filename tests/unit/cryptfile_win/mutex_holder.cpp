@@ -5,8 +5,8 @@
 // it, which leaves the mutex abandoned (abandon).
 #include <windows.h>
 
-#include <cwchar>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 #include "win/scoped.h"
@@ -27,8 +27,10 @@ int wmain(int argc, wchar_t** argv) {
     if (ready) SetEvent(ready.get());
     // Ends owning the mutex: the system marks it abandoned for the next waiter.
     if (mode == L"abandon") return 0;
-    if (done) WaitForSingleObject(done.get(), holdMs);
-    else Sleep(holdMs);
+    if (done)
+        WaitForSingleObject(done.get(), holdMs);
+    else
+        Sleep(holdMs);
     ReleaseMutex(mutex.get());
     return 0;
 }

@@ -87,8 +87,8 @@ public:
         const std::wstring tag = mutexName + L"_" + std::to_wstring(GetCurrentProcessId());
         ready_.reset(CreateEventW(nullptr, TRUE, FALSE, (tag + L"_ready").c_str()));
         done_.reset(CreateEventW(nullptr, TRUE, FALSE, (tag + L"_done").c_str()));
-        const std::wstring cmd = L"\"" + host::binDir() + L"\\mutex_holder.exe\" " + mutexName + L" " +
-                                 tag + L" " + mode + L" " + std::to_wstring(holdMs);
+        const std::wstring cmd = L"\"" + host::binDir() + L"\\mutex_holder.exe\" " + mutexName +
+                                 L" " + tag + L" " + mode + L" " + std::to_wstring(holdMs);
         process_.reset(host::spawn(cmd, L""));
     }
     ~MutexHolder() {
@@ -105,7 +105,9 @@ public:
         SetEvent(done_.get());
         WaitForSingleObject(process_.get(), 10000);
     }
-    bool Exited(DWORD ms = 10000) { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
+    bool Exited(DWORD ms = 10000) {
+        return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0;
+    }
 
 private:
     win::ScopedHandle ready_;

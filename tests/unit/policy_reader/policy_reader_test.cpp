@@ -107,8 +107,8 @@ TEST_F(PolicyTest, PlainPolicyIsReadToo) {
 
 TEST_F(PolicyTest, NoMarkerLeavesTheFlagAlone) {
     const char* nearMisses[] = {
-        "IncludeLocalGUI=\"true\"",  "IncludeLocalGUI = 'true'", "includelocalgui='true'",
-        "IncludeLocalGUI='TRUE'",    "IncludeLocalGUI='yes'",    "Other='false'",
+        "IncludeLocalGUI=\"true\"", "IncludeLocalGUI = 'true'", "includelocalgui='true'",
+        "IncludeLocalGUI='TRUE'",   "IncludeLocalGUI='yes'",    "Other='false'",
     };
     for (const char* settings : nearMisses) {
         SCOPED_TRACE(settings);
@@ -128,10 +128,12 @@ TEST_F(PolicyTest, NoMarkerLeavesTheFlagAlone) {
 TEST_F(PolicyTest, FirstPieceWithAMarkerDecides) {
     bool flag;
     // Both in one piece: 'true' wins.
-    EXPECT_TRUE(Read(Encipher(Policy("IncludeLocalGUI='false' IncludeLocalGUI='true'")), false, flag));
+    EXPECT_TRUE(
+        Read(Encipher(Policy("IncludeLocalGUI='false' IncludeLocalGUI='true'")), false, flag));
     EXPECT_TRUE(flag);
     // 'false' on an earlier line than 'true'.
-    EXPECT_TRUE(Read(Encipher("<a IncludeLocalGUI='false'/>\r\n<b IncludeLocalGUI='true'/>\r\n"), true, flag));
+    EXPECT_TRUE(Read(Encipher("<a IncludeLocalGUI='false'/>\r\n<b IncludeLocalGUI='true'/>\r\n"),
+                     true, flag));
     EXPECT_FALSE(flag);
     EXPECT_EQ(Log(), (Records{kFound, kSet, kFound, kNotSet}));
 }
@@ -141,14 +143,16 @@ TEST_F(PolicyTest, FirstPieceWithAMarkerDecides) {
 TEST_F(PolicyTest, MarkerAcrossAPieceBoundaryIsFound) {
     for (size_t before : {244u, 250u, 265u, 268u + 250u}) {
         SCOPED_TRACE(before);
-        const std::string line = "<Settings Pad='" + std::string(before - 15, 'p') + "' IncludeLocalGUI='false'/>";
+        const std::string line =
+            "<Settings Pad='" + std::string(before - 15, 'p') + "' IncludeLocalGUI='false'/>";
         // The marker starts at before + 2. As the text reads after deciphering and in text mode,
         // does it straddle a piece boundary (from one character to 22 on either side)?
         const std::string text = "<Policy>\n" + line + "\n</Policy>\n";
         const auto pieces =
             policy_ui::SplitLikeFgets(reinterpret_cast<const uint8_t*>(text.data()), text.size());
         bool whole = false;
-        for (const std::string& piece : pieces) whole |= piece.find("IncludeLocalGUI='false'") != std::string::npos;
+        for (const std::string& piece : pieces)
+            whole |= piece.find("IncludeLocalGUI='false'") != std::string::npos;
         EXPECT_FALSE(whole) << "the marker should straddle a piece boundary";
 
         bool flag = true;
@@ -190,8 +194,9 @@ TEST_F(PolicyTest, UndecipherablePolicyLogsAndCleansUp) {
     bool flag = false;
     EXPECT_FALSE(readPolicy(kDir, flag));
     EXPECT_FALSE(flag);
-    EXPECT_EQ(Log(), (Records{kFound, "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
-                              "ERROR: Can't delete policy.txt file. Errcode :2 \n"}));
+    EXPECT_EQ(Log(),
+              (Records{kFound, "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
+                       "ERROR: Can't delete policy.txt file. Errcode :2 \n"}));
 }
 
 TEST_F(PolicyTest, UnwritablePolicyTextFailsAndStays) {
@@ -203,8 +208,10 @@ TEST_F(PolicyTest, UnwritablePolicyTextFailsAndStays) {
     EXPECT_TRUE(flag);
     ASSERT_FALSE(DeleteFileW(TextPath().c_str()));
     const DWORD folderCode = GetLastError();
-    EXPECT_EQ(Log(), (Records{kFound, "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
-                              "ERROR: Can't delete policy.txt file. Errcode :" + std::to_string(folderCode) + " \n"}));
+    EXPECT_EQ(Log(),
+              (Records{kFound, "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
+                       "ERROR: Can't delete policy.txt file. Errcode :" +
+                           std::to_string(folderCode) + " \n"}));
     EXPECT_TRUE(GetFileAttributesW(TextPath().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     ASSERT_TRUE(RemoveDirectoryW(TextPath().c_str()));
 }
@@ -215,9 +222,9 @@ TEST_F(PolicyTest, ReadOnlyPolicyTextIsNotDeleted) {
     // cannot be deleted afterwards. Ask the platform which applies.
     ASSERT_TRUE(host::writeFile(TextPath(), "old"));
     ASSERT_TRUE(SetFileAttributesW(TextPath().c_str(), FILE_ATTRIBUTE_READONLY));
-    const bool writable =
-        win::ScopedHandle(CreateFileW(TextPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
-            .valid();
+    const bool writable = win::ScopedHandle(CreateFileW(TextPath().c_str(), GENERIC_WRITE, 0,
+                                                        nullptr, OPEN_EXISTING, 0, nullptr))
+                              .valid();
     bool flag = false;
     const bool result = Read(Encipher(Policy("IncludeLocalGUI='true'")), false, flag);
     EXPECT_EQ(result, writable);
@@ -226,7 +233,8 @@ TEST_F(PolicyTest, ReadOnlyPolicyTextIsNotDeleted) {
     if (writable) {
         EXPECT_EQ(Log(), (Records{kFound, kSet, deleteFailed}));
     } else {
-        EXPECT_EQ(Log(), (Records{kFound, "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
+        EXPECT_EQ(Log(), (Records{kFound,
+                                  "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
                                   deleteFailed}));
         EXPECT_EQ(host::readFile(TextPath()), "old");
     }
@@ -240,7 +248,8 @@ TEST_F(PolicyTest, FolderTooLongForThePathsIsRefusedUntouched) {
     std::wstring dir = kDir + L"\\" + std::wstring(120, L'd');
     dir += L"\\" + std::wstring(250 - dir.size() - 1, L'e');
     ASSERT_EQ(dir.size(), 250u);
-    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.substr(0, dir.find_last_of(L'\\'))).c_str(), nullptr));
+    ASSERT_TRUE(
+        CreateDirectoryW((L"\\\\?\\" + dir.substr(0, dir.find_last_of(L'\\'))).c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir).c_str(), nullptr));
     const std::string cutPolicy = Encipher(Policy("IncludeLocalGUI='true'"));
     ASSERT_TRUE(host::writeFile(L"\\\\?\\" + dir + L"\\policy.xm", cutPolicy));
