@@ -216,6 +216,32 @@ TEST_F(PolicyTest, UnwritablePolicyTextFailsAndStays) {
     ASSERT_TRUE(RemoveDirectoryW(TextPath().c_str()));
 }
 
+TEST_F(PolicyTest, PolicyTextThatCannotBeOpenedIsReported) {
+    // Another handle on policy.txt lets writers in but not readers (nor deletion): the text is
+    // written, but cannot be opened for the scan. The codes are the platform's answers.
+    win::ScopedHandle writerOnly(CreateFileW(TextPath().c_str(), GENERIC_WRITE, FILE_SHARE_WRITE,
+                                             nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(writerOnly.valid());
+    bool flag = true;
+    EXPECT_FALSE(Read(Encipher(Policy("IncludeLocalGUI='false'")), true, flag));
+    EXPECT_TRUE(flag);
+    ASSERT_FALSE(win::ScopedHandle(CreateFileW(TextPath().c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr))
+                     .valid());
+    const DWORD openCode = GetLastError();
+    ASSERT_FALSE(DeleteFileW(TextPath().c_str()));
+    const DWORD deleteCode = GetLastError();
+    EXPECT_EQ(openCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(deleteCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(Log(), (Records{kFound,
+                              "ERROR: Can't open policy file. Errcode :" + std::to_string(openCode) + " \n",
+                              "ERROR: Can't delete policy.txt file. Errcode :" + std::to_string(deleteCode) + " \n"}));
+    writerOnly.reset();
+    // What was written is the deciphered policy.
+    EXPECT_EQ(host::readFile(TextPath()), Policy("IncludeLocalGUI='false'"));
+}
+
 TEST_F(PolicyTest, ReadOnlyPolicyTextIsNotDeleted) {
     // A read-only policy.txt: Windows refuses to open it for writing, so decryption fails; Wine
     // run as root opens it all the same, and the policy is read. Either way the read-only file
