@@ -1,6 +1,7 @@
 // Cutting lines from bytes and from 16-bit units, the cross conversions and tiny capacities.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -227,6 +228,34 @@ TEST(BytesToUnits, TinyCapacities) {
     ASSERT_NE(r->decoder.ReadLineUtf16(buf, 3), nullptr);
     EXPECT_EQ(std::u16string(buf), u"\U0001F600");
     EXPECT_EQ(Utf16Pieces(r->decoder, 2), (WideLines{u"!", u"\n"}));
+}
+
+// The line-end scan tests several bytes at once: every line end at every offset must be found,
+// and bytes next to the line-end values must not be taken for them.
+TEST(BytesToBytes, LineEndsAtEveryOffset) {
+    const std::string fillers = std::string("\x09\x0B\x0C\x0E\x8A\x8D\x1A\x2A\xFF", 9) + std::string(1, '\0');
+    std::string text;
+    Lines expected;
+    for (size_t len = 0; len < 40; ++len) {
+        std::string line;
+        for (size_t k = 0; k < len; ++k) line += fillers[(len * 7 + k) % fillers.size()];
+        text += line + (len % 2 ? "\r\n" : "\n");
+        expected.push_back(line + "\n");
+    }
+    for (bool encipher : {false, true}) {
+        // A plain first line of ASCII, so that the plain file is judged plain.
+        auto r = ByteFile(std::string(20, 'x') + "\n" + text, encipher);
+        std::vector<char> buf(64);
+        ASSERT_NE(r->decoder.ReadLineUtf8(buf.data(), 64), nullptr);
+        for (const std::string& line : expected) {
+            ASSERT_NE(r->decoder.ReadLineUtf8(buf.data(), 64), nullptr);
+            // Zero bytes are part of the text: compare up to the line feed.
+            const auto lf = std::find(buf.begin(), buf.end(), '\n');
+            ASSERT_NE(lf, buf.end());
+            EXPECT_EQ(std::string(buf.begin(), lf + 1), line);
+        }
+        EXPECT_EQ(r->decoder.ReadLineUtf8(buf.data(), 64), nullptr);
+    }
 }
 
 // The byte path reads blocks; lines must come out whole across block boundaries.

@@ -1,0 +1,98 @@
+#include "policy_ui/policy_reader.h"
+
+#include <windows.h>
+#include <share.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "cryptfile/crypt_file_reader.h"
+#include "logging/logger.h"
+#include "policy_ui/policy_scan.h"
+#include "win/scoped.h"
+#include "win/strings.h"
+
+namespace {
+
+// Closes the plain text and deletes it; a failed deletion is logged and changes no result.
+void cleanUp(win::ScopedFile& text, const std::wstring& textPath) {
+    text.reset();
+    if (!DeleteFileW(textPath.c_str())) {
+        const DWORD error = GetLastError();
+        if (gLogger) {
+            logMessage(gLogger, LOG_ERROR, L"Can't delete policy.txt file. Errcode :%d \n", error);
+        }
+    }
+}
+
+// Scans the text piece by piece as fgets hands it out; None when it ends (or a read fails)
+// before a marker.
+policy_ui::PolicyMarker scan(FILE* text) {
+    policy_ui::PolicyScanner scanner;
+    char piece[policy_ui::kPolicyPieceChars + 1];
+    while (std::fgets(piece, sizeof(piece), text)) {
+        if (scanner.Feed(piece) != policy_ui::PolicyMarker::None) break;
+    }
+    return scanner.result();
+}
+
+}  // namespace
+
+std::string toUtf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    // Three bytes hold any unit's UTF-8 form (a surrogate pair needs four for its two units).
+    std::vector<char> buffer(text.size() * 3 + 1);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer.data(),
+                                      static_cast<int>(buffer.size()), nullptr, nullptr);
+    if (n <= 0) return std::string();
+    return std::string(buffer.data());
+}
+
+bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) {
+    const std::wstring policyPath = installDir + L"\\policy.xml";
+    const std::wstring textPath = installDir + L"\\policy.txt";
+
+    // A path that does not fit is not cut: the cut path would name another file.
+    if (!win::fitsPath(policyPath) || !PathFileExistsW(policyPath.c_str())) {
+        if (gLogger)
+            logMessage(gLogger, LOG_ERROR, L"Can't find policy file. %s\n", policyPath.c_str());
+        return false;
+    }
+    if (gLogger) logMessage(gLogger, LOG_INFO, L"Found policy file \n");
+
+    win::ScopedFile text;
+    if (!DecryptFileToFile(toUtf8(policyPath).c_str(), toUtf8(textPath).c_str())) {
+        if (gLogger) {
+            logMessage(gLogger, LOG_ERROR, L"Can't decrypt policy file. %s\n", policyPath.c_str());
+        }
+        cleanUp(text, textPath);
+        return false;
+    }
+
+    text.reset(_wfsopen(textPath.c_str(), L"rt", _SH_DENYNO));
+    if (!text) {
+        const DWORD error = GetLastError();
+        if (gLogger)
+            logMessage(gLogger, LOG_ERROR, L"Can't open policy file. Errcode :%d \n", error);
+        cleanUp(text, textPath);
+        return false;
+    }
+
+    switch (scan(text.get())) {
+        case policy_ui::PolicyMarker::True:
+            includeLocalGUI = true;
+            if (gLogger) logMessage(gLogger, LOG_INFO, L"LocalUI Set. \n");
+            cleanUp(text, textPath);
+            return true;
+        case policy_ui::PolicyMarker::False:
+            includeLocalGUI = false;
+            if (gLogger) logMessage(gLogger, LOG_INFO, L"LocalUI not Set. \n");
+            cleanUp(text, textPath);
+            return true;
+        case policy_ui::PolicyMarker::None:
+            break;
+    }
+    cleanUp(text, textPath);
+    return false;
+}
