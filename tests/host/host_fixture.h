@@ -73,6 +73,25 @@ protected:
     }
 
     Lines records() { return logRecords(logPath()); }
+
+    // The records of the service steps alone: those of the driver and local UI steps dropped.
+    Lines serviceRecords() {
+        static const char* const kStepPrefixes[] = {
+            "INFO: ExecuteCommand: ", "ERROR: ExecuteCommand: ", "INFO: Previous QSXNET ",
+            "INFO: QSXNET Installation ", "INFO: UpdateminiFilterDriver", "INFO: User Logged in:",
+            "INFO: IsLongHornServer()", "INFO: Found policy file", "ERROR: Can't find policy file.",
+            "ERROR: Can't decrypt policy file.", "ERROR: Can't delete policy.txt",
+            "ERROR: Something went wrong with reading policy file", "INFO: LocalUI ",
+            "INFO: UI should", "INFO: Copying file", "INFO: Deleting file", "ERROR: File can't",
+            "ERROR: UI can't"};
+        Lines kept;
+        for (const std::string& record : records()) {
+            bool step = false;
+            for (const char* prefix : kStepPrefixes) step = step || record.rfind(prefix, 0) == 0;
+            if (!step) kept.push_back(record);
+        }
+        return kept;
+    }
 };
 
 }  // namespace host

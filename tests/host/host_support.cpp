@@ -313,4 +313,11 @@ std::wstring windowsDir() {
 
 std::wstring logPath() { return windowsDir() + L"\\Relocator.log"; }
 
+std::wstring userName() {
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    if (!GetUserNameW(name, &size)) return std::wstring();
+    return name;
+}
+
 }  // namespace host

@@ -62,5 +62,6 @@ void killByName(const std::wstring& exeName);
 std::vector<std::string> logRecords(const std::wstring& logPath);
 std::wstring windowsDir();
 std::wstring logPath();  // <Windows>\Relocator.log
+std::wstring userName();
 
 }  // namespace host

@@ -60,7 +60,7 @@ TEST_F(MigrationTest, OldAgentHostMovesToTheNewAgent) {
     EXPECT_EQ(result.exitCode, 0u);
     // Standard output is a text stream: its line feed reaches the pipe as CR LF.
     EXPECT_EQ(result.output, "\r\nRamp found ");
-    EXPECT_EQ(records(), (Lines{
+    EXPECT_EQ(serviceRecords(), (Lines{
                              "INFO: starting Logging Now\n ",
                              "INFO: Rampart Found. Removing.. \n",
                              "INFO: Installing ramp.. \n",
@@ -83,7 +83,7 @@ TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
     ASSERT_EQ(host::startService(L"Glacis"), 0u);
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(records(), (Lines{
+    EXPECT_EQ(serviceRecords(), (Lines{
                              "INFO: starting Logging Now\n ",
                              "ERROR: Glacisd can't be removed with errcode: 1072\n",
                              "INFO: Rampart Found. Removing.. \n",
@@ -102,7 +102,7 @@ TEST_F(MigrationTest, WithoutHotMendAndRampart) {
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(result.output, "");
-    EXPECT_EQ(records(), (Lines{
+    EXPECT_EQ(serviceRecords(), (Lines{
                              "INFO: starting Logging Now\n ",
                              "ERROR: HotMend can't be removed with errcode: 1060\n",
                              "ERROR: HotMend can't be deleted with errcode: 2\n",
@@ -119,7 +119,7 @@ TEST_F(MigrationTest, FailingRampartRunIsLogged) {
     host::setMode(work + L"\\Rampart.exe", "exit 3");
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
-    Lines log = records();
+    Lines log = serviceRecords();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "ERROR: Rogue service failed to start.\n");
     EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
@@ -130,7 +130,7 @@ TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCode) {
     // Registered with a program that ends without answering the service control manager.
     host::setMode(install + L"\\thService.exe", "exit 1");
     auto result = runRelocator();
-    Lines log = records();
+    Lines log = serviceRecords();
     ASSERT_FALSE(log.empty());
     EXPECT_NE(result.exitCode, 0u);
     EXPECT_EQ(log.back(),

@@ -46,7 +46,7 @@ TEST_F(RestartTest, StartSucceedsAndRampartRuns) {
     registerRampart();
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(records(), (Lines{"INFO: starting Logging Now\n ", kDetected,
+    EXPECT_EQ(serviceRecords(), (Lines{"INFO: starting Logging Now\n ", kDetected,
                                 "INFO: Successfull thService Start\n",
                                 "INFO: Rampart DETECTED. Starting it\n"}));
     EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 5000));
@@ -59,7 +59,7 @@ TEST_F(RestartTest, FailedStartWithoutAgentProcessStartsGlacisOnly) {
     auto result = runRelocator();
     // Rampart is not registered: its removal fails with 1060 and the exit code is 0.
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(records(), (Lines{"INFO: starting Logging Now\n ", kDetected, kTryOld,
+    EXPECT_EQ(serviceRecords(), (Lines{"INFO: starting Logging Now\n ", kDetected, kTryOld,
                                 kRemovingRampart,
                                 "ERROR: Rampart can't be removed with errcode: 1060\n"}));
     EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000));
@@ -71,7 +71,7 @@ TEST_F(RestartTest, FailedStartWithRampartGivesTheStartCode) {
     registerRampart();
     auto result = runRelocator();
     EXPECT_NE(result.exitCode, 0u);
-    Lines log = records();
+    Lines log = serviceRecords();
     EXPECT_EQ(log, (Lines{"INFO: starting Logging Now\n ", kDetected, kTryOld,
                           "INFO: Rampart DETECTED. Starting it\n"}));
     EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
@@ -84,7 +84,7 @@ TEST_F(RestartTest, HungStartIsRescuedByTerminatingTheAgentProcess) {
     ASSERT_NE(stray, nullptr);
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(records(),
+    EXPECT_EQ(serviceRecords(),
               (Lines{"INFO: starting Logging Now\n ", kDetected,
                      "INFO: thService.exe seems to be stuck in 1053. Terminating and restarting\n",
                      "INFO: Terminating thService, It Should'nt be running now\n",
@@ -103,7 +103,7 @@ TEST_F(RestartTest, HungStartRescuesA64BitAgentProcess) {
     HANDLE stray = startStrayAgent(L"fake_service64.exe");
     ASSERT_NE(stray, nullptr);
     runRelocator();
-    Lines log = records();
+    Lines log = serviceRecords();
     ASSERT_GE(log.size(), 5u);
     EXPECT_EQ(log[4], "INFO: Terminated thService\n");
     ASSERT_EQ(WaitForSingleObject(stray, 5000), WAIT_OBJECT_0);
