@@ -11,9 +11,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <vector>
@@ -26,14 +26,14 @@ using Clock = std::chrono::steady_clock;
 
 // A FILE* source with block reads, as the Windows readers use it.
 class FileSource : public cryptfile::ByteSource {
-public:
+  public:
     explicit FileSource(std::FILE* f) : f_(f) {}
     int ReadByte() override { return std::fgetc(f_); }
     bool Rewind() override { return std::fseek(f_, 0, SEEK_SET) == 0; }
     size_t Read(uint8_t* buf, size_t n) override { return std::fread(buf, 1, n, f_); }
     bool ReadFailed() const override { return std::ferror(f_) != 0; }
 
-private:
+  private:
     std::FILE* f_;
 };
 
@@ -44,9 +44,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 bool MakeFile(const char* path, size_t bytes) {
     File f(std::fopen(path, "wb"));
-    if (!f) return false;
+    if (!f)
+        return false;
     cryptfile::Rc4State state;
-    cryptfile::Rc4Init(state, reinterpret_cast<const uint8_t*>(cryptfile::kKeyText), sizeof(cryptfile::kKeyText) - 1);
+    cryptfile::Rc4Init(state, reinterpret_cast<const uint8_t*>(cryptfile::kKeyText),
+                       sizeof(cryptfile::kKeyText) - 1);
     std::mt19937 rng(1);
     std::vector<uint8_t> chunk;
     size_t written = 0;
@@ -54,13 +56,16 @@ bool MakeFile(const char* path, size_t bytes) {
         chunk.clear();
         while (chunk.size() < (1u << 20)) {
             const size_t len = 20 + rng() % 100;
-            for (size_t k = 0; k < len; ++k) chunk.push_back(static_cast<uint8_t>(' ' + rng() % 95));
+            for (size_t k = 0; k < len; ++k)
+                chunk.push_back(static_cast<uint8_t>(' ' + rng() % 95));
             chunk.push_back('\r');
             chunk.push_back('\n');
         }
-        if (written + chunk.size() > bytes) chunk.resize(bytes - written);
+        if (written + chunk.size() > bytes)
+            chunk.resize(bytes - written);
         cryptfile::Rc4Apply(state, chunk.data(), chunk.size());
-        if (std::fwrite(chunk.data(), 1, chunk.size(), f.get()) != chunk.size()) return false;
+        if (std::fwrite(chunk.data(), 1, chunk.size(), f.get()) != chunk.size())
+            return false;
         written += chunk.size();
     }
     return true;
@@ -72,14 +77,18 @@ size_t ReadAllLines(cryptfile::TextDecoder& decoder, bool search, size_t& hits) 
     std::vector<char> buffer(12);
     size_t lines = 0;
     for (;;) {
-        if (!decoder.ReadLineUtf8(buffer.data(), static_cast<int32_t>(buffer.size()))) break;
+        if (!decoder.ReadLineUtf8(buffer.data(), static_cast<int32_t>(buffer.size())))
+            break;
         size_t len = std::strlen(buffer.data());
         while (len > 0 && buffer[len - 1] != '\n') {
             buffer.resize(buffer.size() * 2);
-            if (!decoder.ReadLineUtf8(buffer.data() + len, static_cast<int32_t>(buffer.size() - len))) break;
+            if (!decoder.ReadLineUtf8(buffer.data() + len,
+                                      static_cast<int32_t>(buffer.size() - len)))
+                break;
             len += std::strlen(buffer.data() + len);
         }
-        if (search && std::strstr(buffer.data(), "IncludeLocalGUI='true'")) ++hits;
+        if (search && std::strstr(buffer.data(), "IncludeLocalGUI='true'"))
+            ++hits;
         ++lines;
     }
     return lines;
@@ -89,8 +98,11 @@ size_t ReadAllLines(cryptfile::TextDecoder& decoder, bool search, size_t& hits) 
 double CpuSeconds() {
 #ifdef _WIN32
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-    auto ticks = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    auto ticks = [](const FILETIME& t) {
+        return (uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
+    };
     return ticks(kernel) + ticks(user);
 #else
     return double(std::clock()) / CLOCKS_PER_SEC;
@@ -103,7 +115,8 @@ struct Timer {
     void Report(const char* what, double bytes) const {
         const double w = std::chrono::duration<double>(Clock::now() - wall).count();
         const double c = CpuSeconds() - cpu;
-        std::printf("%-16s %8.1f MB/s cpu (%.3f s), %8.1f MB/s wall (%.3f s)\n", what, bytes / c / 1e6, c, bytes / w / 1e6, w);
+        std::printf("%-16s %8.1f MB/s cpu (%.3f s), %8.1f MB/s wall (%.3f s)\n", what,
+                    bytes / c / 1e6, c, bytes / w / 1e6, w);
     }
 };
 
@@ -130,11 +143,13 @@ int main(int argc, char** argv) {
         const Timer t;
         cryptfile::Rc4Apply(state, buf.data(), buf.size());
         t.Report("rc4 in memory:", double(buf.size()));
-        if (buf[12345] == 0x41) std::printf("(keystream byte was zero)\n");
+        if (buf[12345] == 0x41)
+            std::printf("(keystream byte was zero)\n");
     }
 
     File f(std::fopen(path, "rb"));
-    if (!f) return 1;
+    if (!f)
+        return 1;
     std::fseek(f.get(), 0, SEEK_END);
     const double bytes = static_cast<double>(std::ftell(f.get()));
     std::fseek(f.get(), 0, SEEK_SET);
@@ -147,9 +162,9 @@ int main(int argc, char** argv) {
         size_t hits = 0;
         const size_t lines = ReadAllLines(decoder, search, hits);
         t.Report(search ? "lines + strstr:" : "file to lines:", bytes);
-        std::printf("  %.0f bytes, %u lines, code %d, enciphered %d, error %d, marker lines %u\n", bytes,
-                    unsigned(lines), int(decoder.encoding()), int(decoder.encrypted()), int(decoder.error()),
-                    unsigned(hits));
+        std::printf("  %.0f bytes, %u lines, code %d, enciphered %d, error %d, marker lines %u\n",
+                    bytes, unsigned(lines), int(decoder.encoding()), int(decoder.encrypted()),
+                    int(decoder.error()), unsigned(hits));
     }
     return decoder.error() ? 1 : 0;
 }

@@ -23,8 +23,10 @@ Bytes Stored(uint8_t mode, const uint8_t* text, size_t n) {
     Bytes t(text, text + n);
     const Bytes bom = {0xEF, 0xBB, 0xBF};
     switch (mode % 5) {
-        case 0: return t;
-        case 1: return Encipher(t);
+        case 0:
+            return t;
+        case 1:
+            return Encipher(t);
         case 2: {
             Bytes plain = bom;
             plain.insert(plain.end(), t.begin(), t.end());
@@ -40,7 +42,8 @@ Bytes Stored(uint8_t mode, const uint8_t* text, size_t n) {
             Bytes plain = {0xEF, 0xBB, 0xBF, 0x00};
             Rc4State ks;
             Rc4Init(ks, reinterpret_cast<const uint8_t*>(kKeyText), sizeof(kKeyText) - 1);
-            for (uint8_t& b : plain) b ^= Rc4NextByte(ks);
+            for (uint8_t& b : plain)
+                b ^= Rc4NextByte(ks);
             plain.insert(plain.end(), t.begin(), t.end());
             return Encipher(plain);
         }
@@ -52,16 +55,21 @@ Bytes Stored(uint8_t mode, const uint8_t* text, size_t n) {
 template <typename T>
 size_t PieceLength(const std::vector<T>& buf) {
     for (size_t k = buf.size(); k-- > 0;) {
-        if (buf[k] == 0) return k;
+        if (buf[k] == 0)
+            return k;
     }
     FUZZ_CHECK(!"no terminator");
     return 0;
 }
 
-size_t Utf8LengthOfLead(uint8_t lead) { return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+size_t Utf8LengthOfLead(uint8_t lead) {
+    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
 
 struct Attached {
-    explicit Attached(const Bytes& stored) : source(stored.data(), stored.size()) { decoder.Attach(&source, kKeyText); }
+    explicit Attached(const Bytes& stored) : source(stored.data(), stored.size()) {
+        decoder.Attach(&source, kKeyText);
+    }
     MemoryByteSource source;
     TextDecoder decoder;
 };
@@ -76,7 +84,8 @@ std::string Utf8Pieces(const Bytes& stored, int32_t cap, bool bytesFile, size_t 
     for (;;) {
         std::fill(buf.begin(), buf.end(), char(kFill8));
         char* got = a.decoder.ReadLineUtf8(buf.data(), cap);
-        if (!got) break;
+        if (!got)
+            break;
         FUZZ_CHECK(got == buf.data());
         FUZZ_CHECK(++calls <= maxCalls);
         FUZZ_CHECK(!lastWasShort);  // a piece that is neither full nor a whole line ends the text
@@ -90,11 +99,13 @@ std::string Utf8Pieces(const Bytes& stored, int32_t cap, bool bytesFile, size_t 
             lastWasShort = lf == std::string::npos && len < size_t(cap) - 3;
         } else {
             FUZZ_CHECK(len < size_t(cap));
-            FUZZ_CHECK(IsWellFormedUtf8(reinterpret_cast<const uint8_t*>(piece.data()), len, false));
+            FUZZ_CHECK(
+                IsWellFormedUtf8(reinterpret_cast<const uint8_t*>(piece.data()), len, false));
         }
         joined += piece;
     }
-    if (cap < 4 && bytesFile) FUZZ_CHECK(calls == 0);
+    if (cap < 4 && bytesFile)
+        FUZZ_CHECK(calls == 0);
     FUZZ_CHECK(!a.decoder.error());
     return joined;
 }
@@ -107,7 +118,8 @@ std::u16string Utf16Pieces(const Bytes& stored, uint32_t cap, size_t maxCalls) {
     for (;;) {
         std::fill(buf.begin(), buf.end(), kFill16);
         char16_t* got = a.decoder.ReadLineUtf16(buf.data(), cap);
-        if (!got) break;
+        if (!got)
+            break;
         FUZZ_CHECK(got == buf.data());
         FUZZ_CHECK(++calls <= maxCalls);
         const size_t len = PieceLength(buf);
@@ -118,7 +130,8 @@ std::u16string Utf16Pieces(const Bytes& stored, uint32_t cap, size_t maxCalls) {
         FUZZ_CHECK(piece.find(u'\r') == std::u16string::npos);
         joined += piece;
     }
-    if (cap < 2) FUZZ_CHECK(calls == 0);
+    if (cap < 2)
+        FUZZ_CHECK(calls == 0);
     FUZZ_CHECK(!a.decoder.error());
     return joined;
 }
@@ -130,19 +143,24 @@ template <typename Unit>
 std::vector<std::basic_string<Unit>> SplitLines(const std::basic_string<Unit>& text) {
     std::vector<std::basic_string<Unit>> lines(1);
     for (Unit u : text) {
-        if (u == Unit('\r')) continue;
+        if (u == Unit('\r'))
+            continue;
         lines.back().push_back(u);
-        if (u == Unit('\n')) lines.emplace_back();
+        if (u == Unit('\n'))
+            lines.emplace_back();
     }
-    if (lines.back().empty()) lines.pop_back();
+    if (lines.back().empty())
+        lines.pop_back();
     return lines;
 }
 
 std::u16string ConvertLine(const std::string& line) {
     const bool lf = !line.empty() && line.back() == '\n';
     std::u16string out;
-    FUZZ_CHECK(Utf8ToUtf16(reinterpret_cast<const uint8_t*>(line.data()), line.size() - (lf ? 1 : 0), out));
-    if (lf) out.push_back(u'\n');
+    FUZZ_CHECK(Utf8ToUtf16(reinterpret_cast<const uint8_t*>(line.data()),
+                           line.size() - (lf ? 1 : 0), out));
+    if (lf)
+        out.push_back(u'\n');
     return out;
 }
 
@@ -155,12 +173,16 @@ std::string ConvertLine(const std::u16string& line) {
 template <typename S>
 std::vector<S> WithFinalLineFeeds(std::vector<S> lines) {
     for (S& l : lines) {
-        if (l.empty() || l.back() != typename S::value_type('\n')) l.push_back(typename S::value_type('\n'));
+        if (l.empty() || l.back() != typename S::value_type('\n'))
+            l.push_back(typename S::value_type('\n'));
     }
     return lines;
 }
 
-void CheckByteFile(const Bytes& stored, const std::string& plain, const std::vector<int32_t>& caps, size_t maxCalls) {
+void CheckByteFile(const Bytes& stored,
+                   const std::string& plain,
+                   const std::vector<int32_t>& caps,
+                   size_t maxCalls) {
     const std::vector<std::string> lines = SplitLines(plain);
     std::string bytes;
     std::u16string units;
@@ -170,7 +192,8 @@ void CheckByteFile(const Bytes& stored, const std::string& plain, const std::vec
         wideLines.push_back(ConvertLine(l));
         units += wideLines.back();
     }
-    for (int32_t cap : caps) FUZZ_CHECK(Utf8Pieces(stored, cap, true, maxCalls) == (cap >= 4 ? bytes : std::string()));
+    for (int32_t cap : caps)
+        FUZZ_CHECK(Utf8Pieces(stored, cap, true, maxCalls) == (cap >= 4 ? bytes : std::string()));
     for (int32_t c : caps) {
         const uint32_t cap = c < 0 ? 0u : uint32_t(c);
         const std::u16string joined = Utf16Pieces(stored, cap, maxCalls);
@@ -178,7 +201,8 @@ void CheckByteFile(const Bytes& stored, const std::string& plain, const std::vec
             // Only a surrogate pair can be too big, and only for a capacity of 2.
             FUZZ_CHECK(cap == 2 || (cap < 2 && joined.empty()));
             FUZZ_CHECK(units.compare(0, joined.size(), joined) == 0);
-            if (cap == 2) FUZZ_CHECK(units[joined.size()] >= 0xD800 && units[joined.size()] <= 0xDBFF);
+            if (cap == 2)
+                FUZZ_CHECK(units[joined.size()] >= 0xD800 && units[joined.size()] <= 0xDBFF);
         }
     }
     if (plain.find('\0') == std::string::npos) {
@@ -189,7 +213,10 @@ void CheckByteFile(const Bytes& stored, const std::string& plain, const std::vec
     }
 }
 
-void CheckUnitFile(const Bytes& stored, const std::string& plain, const std::vector<int32_t>& caps, size_t maxCalls) {
+void CheckUnitFile(const Bytes& stored,
+                   const std::string& plain,
+                   const std::vector<int32_t>& caps,
+                   size_t maxCalls) {
     std::u16string text;
     for (size_t k = 0; k + 1 < plain.size(); k += 2) {
         text.push_back(char16_t(uint8_t(plain[k]) | uint8_t(plain[k + 1]) << 8));
@@ -213,7 +240,8 @@ void CheckUnitFile(const Bytes& stored, const std::string& plain, const std::vec
         if (joined != bytes) {
             // Stopped before a character that cannot fit into an empty buffer of this capacity.
             FUZZ_CHECK(bytes.compare(0, joined.size(), joined) == 0);
-            FUZZ_CHECK(cap < 2 || Utf8LengthOfLead(uint8_t(bytes[joined.size()])) + 1 > size_t(cap));
+            FUZZ_CHECK(cap < 2 ||
+                       Utf8LengthOfLead(uint8_t(bytes[joined.size()])) + 1 > size_t(cap));
         }
     }
     // The lone last byte makes the call that meets it hand out a line, empty when nothing
@@ -243,7 +271,8 @@ void CheckMixedReads(const Bytes& stored, size_t maxCalls) {
         // Both capacities hold any character, so two nulls in a row mean the end.
         const bool gotNarrow = a.decoder.ReadLineUtf8(narrow, sizeof(narrow)) != nullptr;
         const bool gotWide = a.decoder.ReadLineUtf16(wide, 3) != nullptr;
-        if (!gotNarrow && !gotWide) break;
+        if (!gotNarrow && !gotWide)
+            break;
         FUZZ_CHECK(++calls <= maxCalls);
     }
     FUZZ_CHECK(!a.decoder.error());
@@ -253,7 +282,8 @@ void CheckMixedReads(const Bytes& stored, size_t maxCalls) {
 }  // namespace
 
 int ClassifyLinesFuzzOne(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
+    if (size < 2)
+        return 0;
     const uint8_t mode = data[0];
     const int32_t extraCap = data[1];
     const Bytes stored = Stored(mode, data + 2, size - 2);
@@ -266,21 +296,27 @@ int ClassifyLinesFuzzOne(const uint8_t* data, size_t size) {
     const Classification c = ClassifySample(stored.data(), sampleLen, kKeyText);
     FUZZ_CHECK(c.encoding == encoding && c.encrypted == encrypted);
     FUZZ_CHECK(encoding >= EncodingNone && encoding <= EncodingAnsi);
-    if (n == 0) FUZZ_CHECK(encoding == EncodingNone && !encrypted);
-    if (!encrypted) FUZZ_CHECK(encoding == EncodingAnsi || encoding == EncodingUtf8 || n == 0);
-    if (mode % 5 == 4) FUZZ_CHECK(encoding == EncodingNone && encrypted);
+    if (n == 0)
+        FUZZ_CHECK(encoding == EncodingNone && !encrypted);
+    if (!encrypted)
+        FUZZ_CHECK(encoding == EncodingAnsi || encoding == EncodingUtf8 || n == 0);
+    if (mode % 5 == 4)
+        FUZZ_CHECK(encoding == EncodingNone && encrypted);
 
     // The wider clean test accepts everything the strict one does.
-    const Bytes deciphered = Encipher(Bytes(stored.begin(), stored.begin() + std::ptrdiff_t(sampleLen)));
+    const Bytes deciphered =
+        Encipher(Bytes(stored.begin(), stored.begin() + std::ptrdiff_t(sampleLen)));
     for (const Bytes* s : {&stored, &deciphered}) {
-        if (IsAsciiCleanAfterMark(s->data(), sampleLen)) FUZZ_CHECK(IsUtf8CleanAfterMark(s->data(), sampleLen));
+        if (IsAsciiCleanAfterMark(s->data(), sampleLen))
+            FUZZ_CHECK(IsUtf8CleanAfterMark(s->data(), sampleLen));
     }
 
     // The byte stream: deciphered when enciphered, from after the mark.
     const Bytes all = encrypted ? Encipher(stored) : stored;
     const size_t mark = std::min(ByteOrderMarkLength(encoding), all.size());
     const std::string plain(all.begin() + std::ptrdiff_t(mark), all.end());
-    for (char expected : plain) FUZZ_CHECK(a.decoder.DecodeByte() == uint8_t(expected));
+    for (char expected : plain)
+        FUZZ_CHECK(a.decoder.DecodeByte() == uint8_t(expected));
     FUZZ_CHECK(a.decoder.DecodeByte() == -1);
 
     const std::vector<int32_t> caps = {-1, 0, 1, 2, 3, 4, 5, 6, 7, 12, 64, extraCap};

@@ -24,7 +24,8 @@ PolicyMarker Oracle(const std::vector<std::string>& pieces) {
             ends.push_back(joined.size());
             const bool continues = visible.size() == kPolicyPieceChars && visible.back() != '\n';
             ++i;
-            if (!continues || i == pieces.size()) break;
+            if (!continues || i == pieces.size())
+                break;
         }
         // For each piece of the run in order: does a marker end inside it?
         for (size_t k = 0; k < ends.size(); ++k) {
@@ -32,22 +33,31 @@ PolicyMarker Oracle(const std::vector<std::string>& pieces) {
             const size_t hi = ends[k];
             bool hasTrue = false;
             bool hasFalse = false;
-            for (size_t pos = joined.find(kMarkerTrue); pos != std::string::npos; pos = joined.find(kMarkerTrue, pos + 1)) {
+            for (size_t pos = joined.find(kMarkerTrue); pos != std::string::npos;
+                 pos = joined.find(kMarkerTrue, pos + 1)) {
                 const size_t end = pos + kMarkerTrueChars;
-                if (end > lo && end <= hi) hasTrue = true;
+                if (end > lo && end <= hi)
+                    hasTrue = true;
             }
-            for (size_t pos = joined.find(kMarkerFalse); pos != std::string::npos; pos = joined.find(kMarkerFalse, pos + 1)) {
+            for (size_t pos = joined.find(kMarkerFalse); pos != std::string::npos;
+                 pos = joined.find(kMarkerFalse, pos + 1)) {
                 const size_t end = pos + kMarkerFalseChars;
-                if (end > lo && end <= hi) hasFalse = true;
+                if (end > lo && end <= hi)
+                    hasFalse = true;
             }
-            if (hasTrue) return PolicyMarker::True;
-            if (hasFalse) return PolicyMarker::False;
+            if (hasTrue)
+                return PolicyMarker::True;
+            if (hasFalse)
+                return PolicyMarker::False;
         }
     }
     return PolicyMarker::None;
 }
 
-void CheckPieces(const uint8_t* data, size_t size, const std::vector<std::string>& pieces, size_t most) {
+void CheckPieces(const uint8_t* data,
+                 size_t size,
+                 const std::vector<std::string>& pieces,
+                 size_t most) {
     std::string joined;
     for (size_t k = 0; k < pieces.size(); ++k) {
         const std::string& p = pieces[k];
@@ -55,7 +65,8 @@ void CheckPieces(const uint8_t* data, size_t size, const std::vector<std::string
         const size_t lf = p.find('\n');
         FUZZ_CHECK(lf == std::string::npos || lf == p.size() - 1);
         // Short of a line feed and of the full size only at the end of the text.
-        if (lf == std::string::npos && p.size() < most) FUZZ_CHECK(k + 1 == pieces.size());
+        if (lf == std::string::npos && p.size() < most)
+            FUZZ_CHECK(k + 1 == pieces.size());
         joined += p;
     }
     FUZZ_CHECK(joined.size() == size && (size == 0 || std::memcmp(joined.data(), data, size) == 0));
@@ -76,7 +87,8 @@ int PolicyScanFuzzOne(const uint8_t* data, size_t size) {
     PolicyMarker fed = PolicyMarker::None;
     for (const std::string& p : pieces) {
         fed = scanner.Feed(p.c_str());
-        if (fed != PolicyMarker::None) break;
+        if (fed != PolicyMarker::None)
+            break;
     }
     FUZZ_CHECK(fed == scanner.result());
     FUZZ_CHECK(ScanPolicyText(data, size) == fed);

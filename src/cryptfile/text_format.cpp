@@ -19,17 +19,20 @@ constexpr uint8_t kLf = '\n';
 const uint8_t* FindCrOrLf(const uint8_t* p, size_t n) {
     const uint8_t* const end = p + n;
     for (; p < end && (reinterpret_cast<uintptr_t>(p) & 3) != 0; ++p) {
-        if (*p == kLf || *p == kCr) return p;
+        if (*p == kLf || *p == kCr)
+            return p;
     }
     for (; end - p >= 4; p += 4) {
         uint32_t w;
         std::memcpy(&w, p, 4);
         const uint32_t lf = w ^ 0x0A0A0A0Au;
         const uint32_t cr = w ^ 0x0D0D0D0Du;
-        if ((((lf - 0x01010101u) & ~lf) | ((cr - 0x01010101u) & ~cr)) & 0x80808080u) break;
+        if ((((lf - 0x01010101u) & ~lf) | ((cr - 0x01010101u) & ~cr)) & 0x80808080u)
+            break;
     }
     for (; p < end; ++p) {
-        if (*p == kLf || *p == kCr) return p;
+        if (*p == kLf || *p == kCr)
+            return p;
     }
     return nullptr;
 }
@@ -46,8 +49,10 @@ size_t CopyKey(const char* keyText, uint8_t (&key)[kMaxKeyBytes]) {
 
 Classification ClassifyWithKey(const uint8_t* sample, size_t n, const uint8_t* key, size_t keyLen) {
     Classification c;
-    if (n == 0) return c;
-    if (n > kSampleBytes) n = kSampleBytes;
+    if (n == 0)
+        return c;
+    if (n > kSampleBytes)
+        n = kSampleBytes;
     const int32_t storedMark = DetectByteOrderMark(sample, n);
 
     if (n >= 2) {
@@ -60,7 +65,8 @@ Classification ClassifyWithKey(const uint8_t* sample, size_t n, const uint8_t* k
         if (plainMark != EncodingNone) {
             c.encoding = plainMark;
             c.encrypted = true;
-            if (plainMark == EncodingUtf8 && IsUtf8CleanAfterMark(plain, n)) return c;
+            if (plainMark == EncodingUtf8 && IsUtf8CleanAfterMark(plain, n))
+                return c;
             c.encrypted = false;
         }
     }
@@ -70,7 +76,8 @@ Classification ClassifyWithKey(const uint8_t* sample, size_t n, const uint8_t* k
             c.encoding = EncodingAnsi;
             c.encrypted = false;
             for (size_t k = 0; k < n; ++k) {
-                if (sample[k] == 0 || sample[k] >= 0x80) c.encrypted = true;
+                if (sample[k] == 0 || sample[k] >= 0x80)
+                    c.encrypted = true;
             }
             break;
         case EncodingUtf8:
@@ -97,8 +104,10 @@ void Rc4Init(Rc4State& state, const uint8_t* key, size_t keyLen) {
         key = kZeroKey;
         keyLen = 1;
     }
-    if (keyLen > kMaxKeyBytes) keyLen = kMaxKeyBytes;
-    for (int x = 0; x < 256; ++x) state.s[x] = static_cast<uint8_t>(x);
+    if (keyLen > kMaxKeyBytes)
+        keyLen = kMaxKeyBytes;
+    for (int x = 0; x < 256; ++x)
+        state.s[x] = static_cast<uint8_t>(x);
     uint8_t j = 0;
     size_t p = 0;
     for (int i = 0; i < 256; ++i) {
@@ -106,7 +115,8 @@ void Rc4Init(Rc4State& state, const uint8_t* key, size_t keyLen) {
         const uint8_t t = state.s[i];
         state.s[i] = state.s[j];
         state.s[j] = t;
-        if (++p == keyLen) p = 0;
+        if (++p == keyLen)
+            p = 0;
     }
     state.i = 0;
     state.j = 0;
@@ -151,7 +161,8 @@ void Rc4Apply(Rc4State& state, uint8_t* data, size_t n) {
         word ^= stream;
         std::memcpy(data + k, &word, 4);
     }
-    for (; k < n; ++k) data[k] ^= static_cast<uint8_t>(next());
+    for (; k < n; ++k)
+        data[k] ^= static_cast<uint8_t>(next());
     std::memcpy(state.s, s, sizeof(s));
     state.i = static_cast<int32_t>(i);
     state.j = static_cast<int32_t>(j);
@@ -159,41 +170,57 @@ void Rc4Apply(Rc4State& state, uint8_t* data, size_t n) {
 
 int32_t DetectByteOrderMark(const uint8_t* p, size_t n) {
     if (n >= 4) {
-        if (p[0] == 0xFF && p[1] == 0xFE && p[2] == 0x00 && p[3] == 0x00) return EncodingUtf32LE;
-        if (p[0] == 0x00 && p[1] == 0x00 && p[2] == 0xFE && p[3] == 0xFF) return EncodingUtf32BE;
+        if (p[0] == 0xFF && p[1] == 0xFE && p[2] == 0x00 && p[3] == 0x00)
+            return EncodingUtf32LE;
+        if (p[0] == 0x00 && p[1] == 0x00 && p[2] == 0xFE && p[3] == 0xFF)
+            return EncodingUtf32BE;
     }
-    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return EncodingUtf8;
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+        return EncodingUtf8;
     if (n >= 2) {
-        if (p[0] == 0xFF && p[1] == 0xFE) return EncodingUtf16LE;
-        if (p[0] == 0xFE && p[1] == 0xFF) return EncodingUtf16BE;
+        if (p[0] == 0xFF && p[1] == 0xFE)
+            return EncodingUtf16LE;
+        if (p[0] == 0xFE && p[1] == 0xFF)
+            return EncodingUtf16BE;
     }
     return EncodingNone;
 }
 
 size_t ByteOrderMarkLength(int32_t encoding) {
     switch (encoding) {
-        case EncodingUtf8: return 3;
+        case EncodingUtf8:
+            return 3;
         case EncodingUtf16LE:
-        case EncodingUtf16BE: return 2;
+        case EncodingUtf16BE:
+            return 2;
         case EncodingUtf32LE:
-        case EncodingUtf32BE: return 4;
-        default: return 0;
+        case EncodingUtf32BE:
+            return 4;
+        default:
+            return 0;
     }
 }
 
-bool ReadsAsBytes(int32_t encoding) { return encoding == EncodingUtf8 || encoding == EncodingAnsi; }
+bool ReadsAsBytes(int32_t encoding) {
+    return encoding == EncodingUtf8 || encoding == EncodingAnsi;
+}
 
 bool IsAsciiCleanAfterMark(const uint8_t* sample, size_t n) {
-    if (n < 3) return false;
+    if (n < 3)
+        return false;
     size_t end = 3;
-    while (end < n && sample[end] != 0) ++end;
+    while (end < n && sample[end] != 0)
+        ++end;
     return Utf8ToUtf16Length(sample + 3, end - 3) == n - 3;
 }
 
 bool IsUtf8CleanAfterMark(const uint8_t* sample, size_t n) {
-    if (n < 3) return false;
-    if (IsAsciiCleanAfterMark(sample, n)) return true;
-    if (std::memchr(sample + 3, 0, n - 3)) return false;
+    if (n < 3)
+        return false;
+    if (IsAsciiCleanAfterMark(sample, n))
+        return true;
+    if (std::memchr(sample + 3, 0, n - 3))
+        return false;
     return IsWellFormedUtf8(sample + 3, n - 3, n >= kSampleBytes);
 }
 
@@ -207,13 +234,16 @@ size_t ByteSource::Read(uint8_t* buf, size_t n) {
     size_t got = 0;
     while (got < n) {
         const int c = ReadByte();
-        if (c < 0) break;
+        if (c < 0)
+            break;
         buf[got++] = static_cast<uint8_t>(c);
     }
     return got;
 }
 
-int MemoryByteSource::ReadByte() { return pos_ < size_ ? data_[pos_++] : -1; }
+int MemoryByteSource::ReadByte() {
+    return pos_ < size_ ? data_[pos_++] : -1;
+}
 
 bool MemoryByteSource::Rewind() {
     pos_ = 0;
@@ -222,8 +252,10 @@ bool MemoryByteSource::Rewind() {
 
 size_t MemoryByteSource::Read(uint8_t* buf, size_t n) {
     const size_t avail = size_ - pos_;
-    if (n > avail) n = avail;
-    if (n) std::memcpy(buf, data_ + pos_, n);
+    if (n > avail)
+        n = avail;
+    if (n)
+        std::memcpy(buf, data_ + pos_, n);
     pos_ += n;
     return n;
 }
@@ -244,7 +276,8 @@ void TextDecoder::Detach() {
 
 void TextDecoder::Attach(ByteSource* source, const char* keyText) {
     Detach();
-    if (!source) return;
+    if (!source)
+        return;
     source_ = source;
     keyLen_ = CopyKey(keyText, key_);
 
@@ -252,7 +285,8 @@ void TextDecoder::Attach(ByteSource* source, const char* keyText) {
     source->Rewind();
     uint8_t sample[kSampleBytes];
     const size_t n = source->Read(sample, kSampleBytes);
-    if (source->ReadFailed()) error_ = true;
+    if (source->ReadFailed())
+        error_ = true;
     const Classification c = ClassifyWithKey(sample, n, key_, keyLen_);
     encoding_ = c.encoding;
     encrypted_ = c.encrypted;
@@ -270,12 +304,19 @@ void TextDecoder::Attach(ByteSource* source, const char* keyText) {
     SkipBytes(static_cast<int32_t>(ByteOrderMarkLength(encoding_)));
 }
 
-int32_t TextDecoder::encoding() const { return encoding_; }
-bool TextDecoder::encrypted() const { return encrypted_; }
-bool TextDecoder::error() const { return error_; }
+int32_t TextDecoder::encoding() const {
+    return encoding_;
+}
+bool TextDecoder::encrypted() const {
+    return encrypted_;
+}
+bool TextDecoder::error() const {
+    return error_;
+}
 
 bool TextDecoder::Refill() {
-    if (!source_ || sourceDone_) return false;
+    if (!source_ || sourceDone_)
+        return false;
     // A file that fills the inline block gets the large one; small files never allocate.
     if (block_ == smallBlock_ && len_ == blockCap_) {
         blockStore_.reset(new (std::nothrow) uint8_t[kBlockBytes]);
@@ -287,30 +328,37 @@ bool TextDecoder::Refill() {
     const size_t n = source_->Read(block_, blockCap_);
     if (n < blockCap_) {
         sourceDone_ = true;
-        if (source_->ReadFailed()) error_ = true;
+        if (source_->ReadFailed())
+            error_ = true;
     }
-    if (encrypted_) Rc4Apply(cipher_, block_, n);
+    if (encrypted_)
+        Rc4Apply(cipher_, block_, n);
     pos_ = 0;
     len_ = n;
     return n > 0;
 }
 
 int TextDecoder::DecodeByte() {
-    if (backLen_) return back_[--backLen_];
-    if (pos_ == len_ && !Refill()) return -1;
+    if (backLen_)
+        return back_[--backLen_];
+    if (pos_ == len_ && !Refill())
+        return -1;
     return block_[pos_++];
 }
 
 void TextDecoder::SkipBytes(int32_t count) {
     for (int32_t k = 0; k < count; ++k) {
-        if (DecodeByte() < 0) break;
+        if (DecodeByte() < 0)
+            break;
     }
 }
 
 void TextDecoder::PushBack(uint8_t byte) {
     // Never more than one character (and a line feed) is given back between two reads.
-    if (backLen_ < sizeof(back_)) back_[backLen_++] = byte;
-    else error_ = true;
+    if (backLen_ < sizeof(back_))
+        back_[backLen_++] = byte;
+    else
+        error_ = true;
 }
 
 void TextDecoder::PushBackUnit(char16_t unit) {
@@ -329,32 +377,39 @@ int TextDecoder::NextTextByte() {
 int32_t TextDecoder::NextTextUnit(bool& sawOddByte) {
     for (;;) {
         const int lo = DecodeByte();
-        if (lo < 0) return -1;
+        if (lo < 0)
+            return -1;
         const int hi = DecodeByte();
         if (hi < 0) {
             sawOddByte = true;
             return -1;
         }
         const int32_t unit = lo | (hi << 8);
-        if (unit != kCr) return unit;
+        if (unit != kCr)
+            return unit;
     }
 }
 
 char* TextDecoder::ReadLineUtf8(char* buffer, int32_t capacity) {
-    if (!buffer) return nullptr;
-    return ReadsAsBytes(encoding_) ? BytesToBytes(buffer, capacity) : UnitsToBytes(buffer, capacity);
+    if (!buffer)
+        return nullptr;
+    return ReadsAsBytes(encoding_) ? BytesToBytes(buffer, capacity)
+                                   : UnitsToBytes(buffer, capacity);
 }
 
 char16_t* TextDecoder::ReadLineUtf16(char16_t* buffer, uint32_t capacity) {
-    if (!buffer) return nullptr;
-    return ReadsAsBytes(encoding_) ? BytesToUnits(buffer, capacity) : UnitsToUnits(buffer, capacity);
+    if (!buffer)
+        return nullptr;
+    return ReadsAsBytes(encoding_) ? BytesToUnits(buffer, capacity)
+                                   : UnitsToUnits(buffer, capacity);
 }
 
 // Every byte converts on its own to exactly one UTF-16 unit (ASCII to itself, any other byte
 // to U+FFFD), so each byte is a character group of its own; capacity - 3 keeps room for a
 // group of three bytes and the terminator.
 char* TextDecoder::BytesToBytes(char* buffer, int32_t capacity) {
-    if (capacity < 4) return nullptr;
+    if (capacity < 4)
+        return nullptr;
     const size_t limit = static_cast<size_t>(capacity) - 3;
     size_t a = 0;
     while (backLen_) {
@@ -363,7 +418,8 @@ char* TextDecoder::BytesToBytes(char* buffer, int32_t capacity) {
             return buffer;
         }
         const uint8_t c = back_[--backLen_];
-        if (c == kCr) continue;
+        if (c == kCr)
+            continue;
         buffer[a++] = static_cast<char>(c);
         if (c == kLf) {
             buffer[a] = '\0';
@@ -376,12 +432,14 @@ char* TextDecoder::BytesToBytes(char* buffer, int32_t capacity) {
             return buffer;
         }
         if (pos_ == len_ && !Refill()) {
-            if (a == 0) return nullptr;
+            if (a == 0)
+                return nullptr;
             buffer[a] = '\0';
             return buffer;
         }
         size_t n = len_ - pos_;
-        if (n > limit - a) n = limit - a;
+        if (n > limit - a)
+            n = limit - a;
         const uint8_t* p = block_ + pos_;
         const uint8_t* stop = FindCrOrLf(p, n);
         const size_t run = stop ? size_t(stop - p) : n;
@@ -401,7 +459,8 @@ char* TextDecoder::BytesToBytes(char* buffer, int32_t capacity) {
 }
 
 char16_t* TextDecoder::UnitsToUnits(char16_t* buffer, uint32_t capacity) {
-    if (capacity < 2) return nullptr;
+    if (capacity < 2)
+        return nullptr;
     uint32_t u = 0;
     bool half = false;  // the low byte of the next unit has been read
     uint8_t lo = 0;
@@ -412,7 +471,8 @@ char16_t* TextDecoder::UnitsToUnits(char16_t* buffer, uint32_t capacity) {
         }
         const int c = DecodeByte();
         if (c < 0) {
-            if (u == 0 && !half) return nullptr;
+            if (u == 0 && !half)
+                return nullptr;
             buffer[u] = 0;
             return buffer;
         }
@@ -423,7 +483,8 @@ char16_t* TextDecoder::UnitsToUnits(char16_t* buffer, uint32_t capacity) {
         }
         half = false;
         const char16_t unit = static_cast<char16_t>(lo | (c << 8));
-        if (unit == kCr) continue;
+        if (unit == kCr)
+            continue;
         buffer[u++] = unit;
         if (unit == kLf) {
             buffer[u] = 0;
@@ -433,14 +494,16 @@ char16_t* TextDecoder::UnitsToUnits(char16_t* buffer, uint32_t capacity) {
 }
 
 char* TextDecoder::UnitsToBytes(char* buffer, int32_t capacity) {
-    if (capacity < 2) return nullptr;
+    if (capacity < 2)
+        return nullptr;
     const size_t cap = static_cast<size_t>(capacity);
     size_t a = 0;
     for (;;) {
         bool oddByte = false;
         const int32_t unit = NextTextUnit(oddByte);
         if (unit < 0) {
-            if (a == 0 && !oddByte) return nullptr;
+            if (a == 0 && !oddByte)
+                return nullptr;
             buffer[a] = '\0';
             return buffer;
         }
@@ -457,8 +520,10 @@ char* TextDecoder::UnitsToBytes(char* buffer, int32_t capacity) {
         }
         const size_t need = Utf16ToUtf8Length(units, count);
         if (a + need + 1 > cap) {
-            for (size_t k = count; k-- > 0;) PushBackUnit(units[k]);
-            if (a == 0) return nullptr;
+            for (size_t k = count; k-- > 0;)
+                PushBackUnit(units[k]);
+            if (a == 0)
+                return nullptr;
             buffer[a] = '\0';
             return buffer;
         }
@@ -471,19 +536,22 @@ char* TextDecoder::UnitsToBytes(char* buffer, int32_t capacity) {
 }
 
 char16_t* TextDecoder::BytesToUnits(char16_t* buffer, uint32_t capacity) {
-    if (capacity < 2) return nullptr;
+    if (capacity < 2)
+        return nullptr;
     uint32_t u = 0;
     for (;;) {
         const int c = NextTextByte();
         if (c < 0) {
-            if (u == 0) return nullptr;
+            if (u == 0)
+                return nullptr;
             buffer[u] = 0;
             return buffer;
         }
         if (c == kLf) {
             if (u + 2 > capacity) {
                 PushBack(kLf);
-                if (u == 0) return nullptr;
+                if (u == 0)
+                    return nullptr;
                 buffer[u] = 0;
                 return buffer;
             }
@@ -498,7 +566,8 @@ char16_t* TextDecoder::BytesToUnits(char16_t* buffer, uint32_t capacity) {
         const size_t want = 1 + Utf8TrailCount(seq[0]);
         while (n < want) {
             const int d = NextTextByte();
-            if (d < 0) break;
+            if (d < 0)
+                break;
             if (d == kLf) {
                 PushBack(kLf);
                 break;
@@ -506,11 +575,14 @@ char16_t* TextDecoder::BytesToUnits(char16_t* buffer, uint32_t capacity) {
             seq[n++] = static_cast<uint8_t>(d);
         }
         const Utf8Char ch = DecodeUtf8Char(seq, n);
-        for (size_t k = n; k-- > ch.length;) PushBack(seq[k]);
+        for (size_t k = n; k-- > ch.length;)
+            PushBack(seq[k]);
         const uint32_t units = ch.codePoint > 0xFFFF ? 2 : 1;
         if (u + units + 1 > capacity) {
-            for (size_t k = ch.length; k-- > 0;) PushBack(seq[k]);
-            if (u == 0) return nullptr;
+            for (size_t k = ch.length; k-- > 0;)
+                PushBack(seq[k]);
+            if (u == 0)
+                return nullptr;
             buffer[u] = 0;
             return buffer;
         }

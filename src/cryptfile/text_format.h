@@ -71,7 +71,7 @@ Classification ClassifySample(const uint8_t* sample, size_t n, const char* keyTe
 
 // Where the decoder reads the stored bytes from: a FILE* on Windows, memory in tests.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // Next stored byte (0..255), or -1 at end of data or on a read error.
     virtual int ReadByte() = 0;
@@ -87,14 +87,14 @@ public:
 
 // A ByteSource over bytes in memory that it does not own.
 class MemoryByteSource : public ByteSource {
-public:
+  public:
     MemoryByteSource(const void* data, size_t size)
         : data_(static_cast<const uint8_t*>(data)), size_(size) {}
     int ReadByte() override;
     bool Rewind() override;
     size_t Read(uint8_t* buf, size_t n) override;
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;
@@ -126,7 +126,7 @@ private:
 // null without reading anything when the capacity cannot hold the next character; it never
 // writes at or beyond buffer[capacity].
 class TextDecoder {
-public:
+  public:
     TextDecoder();
     ~TextDecoder();
     TextDecoder(const TextDecoder&) = delete;
@@ -153,7 +153,7 @@ public:
     char* ReadLineUtf8(char* buffer, int32_t capacity);
     char16_t* ReadLineUtf16(char16_t* buffer, uint32_t capacity);
 
-private:
+  private:
     bool Refill();
     // Next byte of the line being read (carriage returns skipped) or -1 at end of the source.
     int NextTextByte();

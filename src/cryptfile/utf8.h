@@ -8,10 +8,12 @@
 // - a byte 80..C1 or F5..FF becomes one U+FFFD;
 // - a lead byte C2..F4 that has fewer following bytes before the end of the input than its
 //   sequence needs takes everything up to the end into one U+FFFD, whatever those bytes are;
-// - otherwise the lead takes each following byte while the sequence can still become
-//   well-formed, and one U+FFFD replaces what it took; a lead F0 takes one more byte even
-//   when that byte (80..8F) makes the sequence overlong, E0 likewise (80..9F), and ED takes a
-//   byte A0..BF that would start a surrogate.
+// - otherwise the lead takes each following continuation byte while the sequence can still
+//   become well-formed, and one U+FFFD replaces what it took; the second byte is taken even when
+//   it is outside the lead's range (E0 80..9F overlong, ED A0..BF surrogate, F0 80..8F overlong,
+//   F4 90..BF above U+10FFFF), so lead and that byte make one U+FFFD.
+// The last two rules are where Wine's conversion departs from Unicode's recommended practice
+// (one U+FFFD per maximal subpart); the differential test on Wine pins them.
 // UTF-16 to UTF-8: a high surrogate followed by a low one is one 4-byte character; any other
 // surrogate unit becomes U+FFFD (EF BF BD).
 #pragma once

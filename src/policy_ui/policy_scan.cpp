@@ -7,10 +7,14 @@ namespace policy_ui {
 
 // A marker that ends in this piece: either it lies wholly inside the piece, or it starts in the
 // tail kept from the previous piece and reaches into this one.
-bool PolicyScanner::EndsInPiece(const char* marker, size_t markerLen, const char* piece,
+bool PolicyScanner::EndsInPiece(const char* marker,
+                                size_t markerLen,
+                                const char* piece,
                                 size_t pieceLen) const {
-    if (std::strstr(piece, marker)) return true;
-    if (tailLen_ == 0) return false;
+    if (std::strstr(piece, marker))
+        return true;
+    if (tailLen_ == 0)
+        return false;
     char joined[kTailChars + kMarkerFalseChars];
     const size_t head = pieceLen < markerLen - 1 ? pieceLen : markerLen - 1;
     std::memcpy(joined, tail_, tailLen_);
@@ -18,14 +22,17 @@ bool PolicyScanner::EndsInPiece(const char* marker, size_t markerLen, const char
     const size_t joinedLen = tailLen_ + head;
     const size_t first = tailLen_ >= markerLen - 1 ? tailLen_ - (markerLen - 1) : 0;
     for (size_t start = first; start < tailLen_ && start + markerLen <= joinedLen; ++start) {
-        if (std::memcmp(joined + start, marker, markerLen) == 0) return true;
+        if (std::memcmp(joined + start, marker, markerLen) == 0)
+            return true;
     }
     return false;
 }
 
 PolicyMarker PolicyScanner::Feed(const char* piece) {
-    if (result_ != PolicyMarker::None) return result_;
-    if (!piece) piece = "";
+    if (result_ != PolicyMarker::None)
+        return result_;
+    if (!piece)
+        piece = "";
     const size_t len = std::strlen(piece);
     if (EndsInPiece(kMarkerTrue, kMarkerTrueChars, piece, len)) {
         result_ = PolicyMarker::True;
@@ -45,13 +52,15 @@ PolicyMarker PolicyScanner::Feed(const char* piece) {
 
 std::vector<std::string> SplitLikeFgets(const uint8_t* data, size_t size, size_t bufferSize) {
     std::vector<std::string> pieces;
-    if (bufferSize < 2 || !data) return pieces;
+    if (bufferSize < 2 || !data)
+        return pieces;
     const size_t most = bufferSize - 1;
     size_t pos = 0;
     while (pos < size) {
         size_t end = pos;
         while (end < size && end - pos < most) {
-            if (data[end++] == '\n') break;
+            if (data[end++] == '\n')
+                break;
         }
         pieces.emplace_back(reinterpret_cast<const char*>(data + pos), end - pos);
         pos = end;
@@ -63,7 +72,8 @@ PolicyMarker ScanPolicyText(const uint8_t* data, size_t size) {
     PolicyScanner scanner;
     try {
         for (const std::string& piece : SplitLikeFgets(data, size)) {
-            if (scanner.Feed(piece.c_str()) != PolicyMarker::None) break;
+            if (scanner.Feed(piece.c_str()) != PolicyMarker::None)
+                break;
         }
     } catch (const std::bad_alloc&) {
         return PolicyMarker::None;

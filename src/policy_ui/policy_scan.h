@@ -26,16 +26,19 @@ enum class PolicyMarker { None, True, False };
 // piece that was cut short by a zero byte. The search is exact and case-sensitive; within a
 // piece the 'true' marker wins; the first piece that holds a marker decides for good.
 class PolicyScanner {
-public:
+  public:
     // Examines the piece (zero-terminated; null counts as empty) and returns the decision so far.
     PolicyMarker Feed(const char* piece);
     PolicyMarker result() const { return result_; }
 
-private:
+  private:
     // Long enough to hold all but the last character of the longer marker.
     static constexpr size_t kTailChars = kMarkerFalseChars - 1;
 
-    bool EndsInPiece(const char* marker, size_t markerLen, const char* piece, size_t pieceLen) const;
+    bool EndsInPiece(const char* marker,
+                     size_t markerLen,
+                     const char* piece,
+                     size_t pieceLen) const;
 
     char tail_[kTailChars] = {};
     size_t tailLen_ = 0;
@@ -46,7 +49,8 @@ private:
 // delivers these bytes: each holds up to bufferSize - 1 bytes and ends after a line feed; zero
 // bytes are kept (a reader of the piece stops at the first one). Text-mode translation, if any,
 // is the caller's: pass the bytes as the stream delivers them. Empty for a bufferSize below 2.
-std::vector<std::string> SplitLikeFgets(const uint8_t* data, size_t size,
+std::vector<std::string> SplitLikeFgets(const uint8_t* data,
+                                        size_t size,
                                         size_t bufferSize = kPolicyPieceChars + 1);
 
 // Splits the text like fgets and feeds every piece until one decides.

@@ -11,8 +11,12 @@ namespace {
 using namespace cryptfile;
 using namespace cryptfile_test;
 
-int32_t Mark(const Bytes& b, size_t n) { return DetectByteOrderMark(b.data(), n); }
-int32_t Mark(const Bytes& b) { return Mark(b, b.size()); }
+int32_t Mark(const Bytes& b, size_t n) {
+    return DetectByteOrderMark(b.data(), n);
+}
+int32_t Mark(const Bytes& b) {
+    return Mark(b, b.size());
+}
 
 TEST(ByteOrderMark, Table) {
     EXPECT_EQ(Mark({}), EncodingNone);
@@ -59,14 +63,16 @@ TEST(CleanAfterMark, StrictAndWellFormed) {
     const Case cases[] = {
         {bom, true, true},
         {bom + "abc", true, true},
-        {bom + "0123456789012", true, true},                   // full sample of 16
-        {bom + "Gr\xC3\xBC\xC3\x9F" "e", false, true},          // non-ASCII first characters
+        {bom + "0123456789012", true, true},  // full sample of 16
+        {bom + "Gr\xC3\xBC\xC3\x9F"
+               "e",
+         false, true},  // non-ASCII first characters
         {bom + "\xE2\x82\xAC 100", false, true},
-        {bom + "abcdefghijk\xE2\x82", false, true},            // 16 bytes: cut by the sample's end
-        {bom + "abcdefghij\xE2\x82", false, false},            // 15 bytes: the file ends there
-        {bom + "abcdefghijk\xE0\x80", false, false},           // cut, but cannot complete
-        {bom + "ab\xE2\x82z", false, false},                   // broken in the middle
-        {bom + std::string("a\0b", 3), false, false},          // a zero byte
+        {bom + "abcdefghijk\xE2\x82", false, true},    // 16 bytes: cut by the sample's end
+        {bom + "abcdefghij\xE2\x82", false, false},    // 15 bytes: the file ends there
+        {bom + "abcdefghijk\xE0\x80", false, false},   // cut, but cannot complete
+        {bom + "ab\xE2\x82z", false, false},           // broken in the middle
+        {bom + std::string("a\0b", 3), false, false},  // a zero byte
         {bom + "\xC3\xA9" + std::string("\0", 1), false, false},
         // Stray bytes that the platform conversion replaces one by one pass the strict test
         // (one unit per byte), so they pass the wider test too.
@@ -94,7 +100,8 @@ Attached AttachAndRead(const Bytes& stored) {
     TextDecoder decoder;
     decoder.Attach(&source, kKeyText);
     Attached a{decoder.encoding(), decoder.encrypted(), NextLines(decoder)};
-    const Classification c = ClassifySample(stored.data(), stored.size() < 16 ? stored.size() : 16, kKeyText);
+    const Classification c =
+        ClassifySample(stored.data(), stored.size() < 16 ? stored.size() : 16, kKeyText);
     EXPECT_EQ(c.encoding, a.encoding);
     EXPECT_EQ(c.encrypted, a.encrypted);
     EXPECT_FALSE(decoder.error());
@@ -139,7 +146,9 @@ TEST(Classification, PlainAndEncipheredWithoutMark) {
 }
 
 TEST(Classification, Utf8MarkAsciiText) {
-    const std::string text = "\xEF\xBB\xBF" "abc\n";
+    const std::string text =
+        "\xEF\xBB\xBF"
+        "abc\n";
     Attached a = AttachAndRead(ToBytes(text));
     EXPECT_EQ(a.encoding, EncodingUtf8);
     EXPECT_FALSE(a.encrypted);
@@ -160,21 +169,30 @@ TEST(Classification, Utf8MarkAsciiText) {
 // Under the strict test these files were sent to the cipher (plain) or left unsettled
 // (enciphered); well-formed UTF-8 after the mark now settles them.
 TEST(Classification, Utf8MarkNonAsciiText) {
-    const std::string text = "\xEF\xBB\xBF" "Gr\xC3\xBC\xC3\x9F" "e, \xE2\x82\xAC 5\r\nzwei\r\n";
+    const std::string text =
+        "\xEF\xBB\xBF"
+        "Gr\xC3\xBC\xC3\x9F"
+        "e, \xE2\x82\xAC 5\r\nzwei\r\n";
     ASSERT_FALSE(IsAsciiCleanAfterMark(reinterpret_cast<const uint8_t*>(text.data()), 16));
 
     Attached a = AttachAndRead(ToBytes(text));
     EXPECT_EQ(a.encoding, EncodingUtf8);
     EXPECT_FALSE(a.encrypted);
-    EXPECT_EQ(a.lines, (std::vector<std::string>{"Gr\xC3\xBC\xC3\x9F" "e, \xE2\x82\xAC 5\n", "zwei\n"}));
+    EXPECT_EQ(a.lines, (std::vector<std::string>{"Gr\xC3\xBC\xC3\x9F"
+                                                 "e, \xE2\x82\xAC 5\n",
+                                                 "zwei\n"}));
 
     a = AttachAndRead(Encipher(ToBytes(text)));
     EXPECT_EQ(a.encoding, EncodingUtf8);
     EXPECT_TRUE(a.encrypted);
-    EXPECT_EQ(a.lines, (std::vector<std::string>{"Gr\xC3\xBC\xC3\x9F" "e, \xE2\x82\xAC 5\n", "zwei\n"}));
+    EXPECT_EQ(a.lines, (std::vector<std::string>{"Gr\xC3\xBC\xC3\x9F"
+                                                 "e, \xE2\x82\xAC 5\n",
+                                                 "zwei\n"}));
 
     // A character cut by the end of the 16-byte sample.
-    const std::string cut = "\xEF\xBB\xBF" "abcdefghijk\xE2\x82\xAC\n";
+    const std::string cut =
+        "\xEF\xBB\xBF"
+        "abcdefghijk\xE2\x82\xAC\n";
     a = AttachAndRead(ToBytes(cut));
     EXPECT_EQ(a.encoding, EncodingUtf8);
     EXPECT_FALSE(a.encrypted);
@@ -186,7 +204,9 @@ TEST(Classification, Utf8MarkNonAsciiText) {
 
 TEST(Classification, Utf8MarkWithStrayBytesStaysPlain) {
     // A Latin-1 byte after the mark converts to one U+FFFD, so the file still counts as plain.
-    const std::string text = "\xEF\xBB\xBF" "caf\xE9 au lait\n";
+    const std::string text =
+        "\xEF\xBB\xBF"
+        "caf\xE9 au lait\n";
     const Attached a = AttachAndRead(ToBytes(text));
     EXPECT_EQ(a.encoding, EncodingUtf8);
     EXPECT_FALSE(a.encrypted);
@@ -196,8 +216,13 @@ TEST(Classification, Utf8MarkWithStrayBytesStaysPlain) {
 TEST(Classification, Utf8MarkWithMalformedTextIsJudgedEnciphered) {
     // A zero byte or an invalid byte after the mark fails both tests: judged enciphered; the
     // deciphered sample shows no mark, so the code stays 0 and the file is read as units.
-    for (const std::string& text : {std::string("\xEF\xBB\xBF" "a\0b\n", 7), std::string("\xEF\xBB\xBF" "a\xE2\x82z\n"),
-                                    std::string("\xEF\xBB\xBF" "a\xE2\x82")}) {
+    for (const std::string& text : {std::string("\xEF\xBB\xBF"
+                                                "a\0b\n",
+                                                7),
+                                    std::string("\xEF\xBB\xBF"
+                                                "a\xE2\x82z\n"),
+                                    std::string("\xEF\xBB\xBF"
+                                                "a\xE2\x82")}) {
         const Attached a = AttachAndRead(ToBytes(text));
         EXPECT_EQ(a.encoding, EncodingNone);
         EXPECT_TRUE(a.encrypted);
@@ -229,7 +254,9 @@ TEST(Classification, KnownMisjudgementsStay) {
     EXPECT_EQ(decoder.DecodeByte(), 0x00);
 
     // A file enciphered with another key is not detected: it comes out as garbage.
-    const std::string text = "\xEF\xBB\xBF" "abc\n";
+    const std::string text =
+        "\xEF\xBB\xBF"
+        "abc\n";
     a = AttachAndRead(Encipher(ToBytes(text), "another key"));
     EXPECT_TRUE(a.encrypted);
     EXPECT_NE(a.lines, (std::vector<std::string>{"abc\n"}));
@@ -247,19 +274,21 @@ TEST(Classification, SampleOfOneByteDoesNotTryTheCipher) {
 
 // A source that reads one byte per call and cannot go back.
 class OneWaySource : public ByteSource {
-public:
+  public:
     explicit OneWaySource(const Bytes& data) : data_(data) {}
     int ReadByte() override { return pos_ < data_.size() ? data_[pos_++] : -1; }
     bool Rewind() override { return false; }
 
-private:
+  private:
     const Bytes& data_;
     size_t pos_ = 0;
 };
 
 TEST(Attach, SourceThatCannotRewindGivesTheSameText) {
-    for (const std::string& text : {std::string("short\n"), std::string("a longer first line\r\nsecond\n"),
-                                    std::string("\xEF\xBB\xBF" "marked text over sixteen bytes\n")}) {
+    for (const std::string& text :
+         {std::string("short\n"), std::string("a longer first line\r\nsecond\n"),
+          std::string("\xEF\xBB\xBF"
+                      "marked text over sixteen bytes\n")}) {
         for (const Bytes& stored : {ToBytes(text), Encipher(ToBytes(text))}) {
             OneWaySource oneWay(stored);
             TextDecoder decoder;
@@ -272,7 +301,9 @@ TEST(Attach, SourceThatCannotRewindGivesTheSameText) {
 }
 
 TEST(Attach, DetachAndReattach) {
-    const Bytes stored = Encipher(ToBytes("\xEF\xBB\xBF" "one\ntwo\n"));
+    const Bytes stored =
+        Encipher(ToBytes("\xEF\xBB\xBF"
+                         "one\ntwo\n"));
     MemoryByteSource source(stored.data(), stored.size());
     TextDecoder decoder;
     EXPECT_EQ(decoder.encoding(), EncodingNone);
@@ -308,7 +339,7 @@ TEST(Attach, SkipBytesDeciphersAndDrops) {
 
 // A source that fails part way: reading stops, and the decoder says it was not the end.
 class FailingSource : public ByteSource {
-public:
+  public:
     FailingSource(const Bytes& data, size_t failAt) : data_(data), failAt_(failAt) {}
     int ReadByte() override {
         if (pos_ >= failAt_) {
@@ -323,7 +354,7 @@ public:
     }
     bool ReadFailed() const override { return failed_; }
 
-private:
+  private:
     const Bytes& data_;
     size_t failAt_;
     size_t pos_ = 0;

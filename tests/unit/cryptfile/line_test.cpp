@@ -41,8 +41,10 @@ std::unique_ptr<Reader> UnitFile(const std::u16string& text) {
     Rc4State ks;
     Rc4Init(ks, reinterpret_cast<const uint8_t*>(kKeyText), sizeof(kKeyText) - 1);
     Bytes plain;
-    for (uint8_t stored : {0xEF, 0xBB, 0xBF, 0x00}) plain.push_back(stored ^ Rc4NextByte(ks));
-    const char16_t prefix[] = {char16_t(plain[0] | plain[1] << 8), char16_t(plain[2] | plain[3] << 8), u'\n', 0};
+    for (uint8_t stored : {0xEF, 0xBB, 0xBF, 0x00})
+        plain.push_back(stored ^ Rc4NextByte(ks));
+    const char16_t prefix[] = {char16_t(plain[0] | plain[1] << 8),
+                               char16_t(plain[2] | plain[3] << 8), u'\n', 0};
     const Bytes units = Utf16LeBytes(u"\n" + text);
     plain.insert(plain.end(), units.begin(), units.end());
     auto r = std::make_unique<Reader>(Encipher(plain));
@@ -69,7 +71,8 @@ std::u16string Utf16Of(const std::string& utf8) {
 
 TEST(BytesToBytes, CarriageReturnsGoLineFeedsStay) {
     EXPECT_EQ(Utf8Pieces(ByteFile("a\rb\n")->decoder, 64), (Lines{"ab\n"}));
-    EXPECT_EQ(Utf8Pieces(ByteFile("one\r\ntwo\r\n\r\nlast")->decoder, 64), (Lines{"one\n", "two\n", "\n", "last"}));
+    EXPECT_EQ(Utf8Pieces(ByteFile("one\r\ntwo\r\n\r\nlast")->decoder, 64),
+              (Lines{"one\n", "two\n", "\n", "last"}));
     EXPECT_EQ(Utf8Pieces(ByteFile("x\r\r\r\n\r", false)->decoder, 64), (Lines{"x\n"}));
     // Only carriage returns to the end: nothing is read, so null.
     EXPECT_TRUE(Utf8Pieces(ByteFile("\r\r\r")->decoder, 64).empty());
@@ -77,7 +80,8 @@ TEST(BytesToBytes, CarriageReturnsGoLineFeedsStay) {
 }
 
 TEST(BytesToBytes, LongLinesComeInPiecesOfCapacityLessThree) {
-    EXPECT_EQ(Utf8Pieces(ByteFile("abcdefghijkl\n")->decoder, 8), (Lines{"abcde", "fghij", "kl\n"}));
+    EXPECT_EQ(Utf8Pieces(ByteFile("abcdefghijkl\n")->decoder, 8),
+              (Lines{"abcde", "fghij", "kl\n"}));
     // A carriage return takes no room.
     EXPECT_EQ(Utf8Pieces(ByteFile("ab\r\rcdefg\n")->decoder, 8), (Lines{"abcde", "fg\n"}));
     // The line feed of a full piece comes alone.
@@ -86,7 +90,8 @@ TEST(BytesToBytes, LongLinesComeInPiecesOfCapacityLessThree) {
     EXPECT_EQ(Utf8Pieces(ByteFile("\xE2\x82\xAC\xE2\x82\xAC\n")->decoder, 5),
               (Lines{"\xE2\x82", "\xAC\xE2", "\x82\xAC", "\n"}));
     const std::string longLine(1000, 'q');
-    EXPECT_EQ(NextLines(ByteFile(longLine + "\r\n" + longLine)->decoder), (Lines{longLine + "\n", longLine + "\n"}));
+    EXPECT_EQ(NextLines(ByteFile(longLine + "\r\n" + longLine)->decoder),
+              (Lines{longLine + "\n", longLine + "\n"}));
 }
 
 TEST(BytesToBytes, TinyCapacities) {
@@ -103,15 +108,18 @@ TEST(BytesToBytes, TinyCapacities) {
 
 TEST(UnitsToUnits, CarriageReturnsGoLineFeedsStay) {
     EXPECT_EQ(Utf16Pieces(UnitFile(u"a\rb\n")->decoder, 64), (WideLines{u"ab\n"}));
-    EXPECT_EQ(Utf16Pieces(UnitFile(u"one\r\ntwo\r\nlast")->decoder, 64), (WideLines{u"one\n", u"two\n", u"last"}));
+    EXPECT_EQ(Utf16Pieces(UnitFile(u"one\r\ntwo\r\nlast")->decoder, 64),
+              (WideLines{u"one\n", u"two\n", u"last"}));
     // The units 0x0D0A and 0x0A0D are neither.
-    EXPECT_EQ(Utf16Pieces(UnitFile(u"x\u0D0A\u0A0Dy\n")->decoder, 64), (WideLines{u"x\u0D0A\u0A0Dy\n"}));
+    EXPECT_EQ(Utf16Pieces(UnitFile(u"x\u0D0A\u0A0Dy\n")->decoder, 64),
+              (WideLines{u"x\u0D0A\u0A0Dy\n"}));
     EXPECT_TRUE(Utf16Pieces(UnitFile(u"\r\r")->decoder, 64).empty());
 }
 
 TEST(UnitsToUnits, LongLinesComeInPiecesOfCapacityLessOne) {
     EXPECT_EQ(Utf16Pieces(UnitFile(u"abcdefg\n")->decoder, 4), (WideLines{u"abc", u"def", u"g\n"}));
-    EXPECT_EQ(Utf16Pieces(UnitFile(u"\U0001F600\n")->decoder, 2), (WideLines{u"\xD83D", u"\xDE00", u"\n"}));
+    EXPECT_EQ(Utf16Pieces(UnitFile(u"\U0001F600\n")->decoder, 2),
+              (WideLines{u"\xD83D", u"\xDE00", u"\n"}));
     const std::u16string longLine(700, u'w');
     EXPECT_EQ(NextWideLines(UnitFile(longLine + u"\r\n" + longLine)->decoder),
               (WideLines{longLine + u"\n", longLine + u"\n"}));
@@ -136,7 +144,9 @@ TEST(UnitsToUnits, TinyCapacitiesAndOddLength) {
 }
 
 TEST(UnitsToBytes, WholeLinesConvertAsOne) {
-    const std::u16string text = u"Gr\u00FC\u00DFe \u20AC \U0001F600 \xD83D" u"x \xDE00\r\nnext";
+    const std::u16string text =
+        u"Gr\u00FC\u00DFe \u20AC \U0001F600 \xD83D"
+        u"x \xDE00\r\nnext";
     std::string firstLine;
     Utf16ToUtf8(text.data(), text.find(u'\r'), firstLine);
     EXPECT_EQ(NextLines(UnitFile(text)->decoder), (Lines{firstLine + "\n", "next\n"}));
@@ -156,17 +166,21 @@ TEST(UnitsToBytes, PiecesHoldWholeCharacters) {
         std::string joined;
         for (const std::string& p : pieces) {
             EXPECT_LT(p.size(), size_t(cap));
-            EXPECT_TRUE(IsWellFormedUtf8(reinterpret_cast<const uint8_t*>(p.data()), p.size(), false)) << cap;
+            EXPECT_TRUE(
+                IsWellFormedUtf8(reinterpret_cast<const uint8_t*>(p.data()), p.size(), false))
+                << cap;
             joined += p;
         }
         if (cap >= 5) {
             EXPECT_EQ(joined, whole) << cap;  // room for a pair: every character fits
         } else {
-            EXPECT_LT(joined.size(), whole.size()) << cap;  // stops at the first one that cannot fit
+            EXPECT_LT(joined.size(), whole.size())
+                << cap;  // stops at the first one that cannot fit
         }
         // A caller that grows its buffer gets the whole line from any start that holds the
         // first character; a smaller one gets null at once.
-        EXPECT_EQ(NextLines(UnitFile(text)->decoder, cap), cap >= 4 ? Lines{whole} : Lines{}) << cap;
+        EXPECT_EQ(NextLines(UnitFile(text)->decoder, cap), cap >= 4 ? Lines{whole} : Lines{})
+            << cap;
     }
 }
 
@@ -186,7 +200,9 @@ TEST(UnitsToBytes, TooSmallForTheNextCharacterKeepsIt) {
 }
 
 TEST(BytesToUnits, WholeLinesConvertAsOne) {
-    EXPECT_EQ(NextWideLines(Utf8File("Gr\xC3\xBC\xC3\x9F" "e\r\n\xF0\x9F\x98\x80")->decoder),
+    EXPECT_EQ(NextWideLines(Utf8File("Gr\xC3\xBC\xC3\x9F"
+                                     "e\r\n\xF0\x9F\x98\x80")
+                                ->decoder),
               (WideLines{u"Gr\u00FC\u00DFe\n", u"\U0001F600\n"}));
     // A carriage return inside a character goes before the conversion.
     EXPECT_EQ(NextWideLines(ByteFile("\xE2\r\x82\xAC\n")->decoder), (WideLines{u"\u20AC\n"}));
@@ -197,7 +213,9 @@ TEST(BytesToUnits, WholeLinesConvertAsOne) {
 }
 
 TEST(BytesToUnits, PiecesHoldWholeCharacters) {
-    const std::string text = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z\x80\xE2\x82" "a\n";
+    const std::string text =
+        "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z\x80\xE2\x82"
+        "a\n";
     const std::u16string whole = Utf16Of(text.substr(0, text.size() - 1)) + u"\n";
     for (uint32_t cap = 2; cap <= 8; ++cap) {
         const WideLines pieces = Utf16Pieces(ByteFile(text)->decoder, cap);
@@ -233,12 +251,14 @@ TEST(BytesToUnits, TinyCapacities) {
 // The line-end scan tests several bytes at once: every line end at every offset must be found,
 // and bytes next to the line-end values must not be taken for them.
 TEST(BytesToBytes, LineEndsAtEveryOffset) {
-    const std::string fillers = std::string("\x09\x0B\x0C\x0E\x8A\x8D\x1A\x2A\xFF", 9) + std::string(1, '\0');
+    const std::string fillers =
+        std::string("\x09\x0B\x0C\x0E\x8A\x8D\x1A\x2A\xFF", 9) + std::string(1, '\0');
     std::string text;
     Lines expected;
     for (size_t len = 0; len < 40; ++len) {
         std::string line;
-        for (size_t k = 0; k < len; ++k) line += fillers[(len * 7 + k) % fillers.size()];
+        for (size_t k = 0; k < len; ++k)
+            line += fillers[(len * 7 + k) % fillers.size()];
         text += line + (len % 2 ? "\r\n" : "\n");
         expected.push_back(line + "\n");
     }

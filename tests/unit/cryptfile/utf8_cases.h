@@ -26,25 +26,52 @@ const ToUtf16Case kToUtf16[] = {
     {"zero byte", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
     {"two bytes", "\xC3\xA9", u"\u00E9"},
     {"three bytes", "\xE2\x82\xAC", u"\u20AC"},
-    {"byte order mark kept", "\xEF\xBB\xBF" "a", u"\uFEFFa"},
+    {"byte order mark kept",
+     "\xEF\xBB\xBF"
+     "a",
+     u"\uFEFFa"},
     {"four bytes", "\xF0\x9F\x98\x80", u"\U0001F600"},
     {"highest", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
     {"lone continuation", "\x80", u"\uFFFD"},
-    {"continuations", "\x80\xBF" "a", u"\uFFFD\uFFFDa"},
+    {"continuations",
+     "\x80\xBF"
+     "a",
+     u"\uFFFD\uFFFDa"},
     {"C0 never leads", "\xC0\x80", u"\uFFFD\uFFFD"},
     {"C1 never leads", "\xC1\xBF", u"\uFFFD\uFFFD"},
     {"F5 never leads", "\xF5\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-    {"FF", "\xFF" "a", u"\uFFFDa"},
+    {"FF",
+     "\xFF"
+     "a",
+     u"\uFFFDa"},
     {"lead at end", "a\xC3", u"a\uFFFD"},
-    {"lead then ascii", "\xC3" "a", u"\uFFFDa"},
+    {"lead then ascii",
+     "\xC3"
+     "a",
+     u"\uFFFDa"},
     // Wine: fewer bytes left than the sequence needs: one replacement for all of them.
-    {"short at end swallows ascii", "\xE2" "a", u"\uFFFD"},
-    {"short at end, four-byte lead", "\xF0" "ab", u"\uFFFD"},
+    {"short at end swallows ascii",
+     "\xE2"
+     "a",
+     u"\uFFFD"},
+    {"short at end, four-byte lead",
+     "\xF0"
+     "ab",
+     u"\uFFFD"},
     {"cut three-byte at end", "\xE2\x82", u"\uFFFD"},
     {"cut four-byte at end", "\xF0\x9F\x98", u"\uFFFD"},
-    {"enough left: only the lead", "\xE2" "ab", u"\uFFFDab"},
-    {"third byte wrong", "\xE2\x82" "a", u"\uFFFDa"},
-    {"fourth byte wrong", "\xF0\x9F\x98" "a", u"\uFFFDa"},
+    {"enough left: only the lead",
+     "\xE2"
+     "ab",
+     u"\uFFFDab"},
+    {"third byte wrong",
+     "\xE2\x82"
+     "a",
+     u"\uFFFDa"},
+    {"fourth byte wrong",
+     "\xF0\x9F\x98"
+     "a",
+     u"\uFFFDa"},
     // Wine: a second byte outside the lead's range is taken with the lead.
     {"overlong E0", "\xE0\x80\x80", u"\uFFFD\uFFFD"},
     {"overlong F0", "\xF0\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
@@ -63,7 +90,11 @@ const ToUtf8Case kToUtf8[] = {
     {"pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
     {"lone high", u"\xD83D", "\xEF\xBF\xBD"},
     {"lone low", u"\xDE00", "\xEF\xBF\xBD"},
-    {"high then ascii", u"\xD83D" u"a", "\xEF\xBF\xBD" "a"},
+    {"high then ascii",
+     u"\xD83D"
+     u"a",
+     "\xEF\xBF\xBD"
+     "a"},
     {"low then high", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
     {"two highs then low", u"\xD83D\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
     {"zero unit", std::u16string(u"a\0b", 3), std::string("a\0b", 3)},

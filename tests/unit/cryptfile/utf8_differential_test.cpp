@@ -22,21 +22,26 @@
 namespace {
 
 std::u16string SystemToUtf16(const std::string& bytes) {
-    if (bytes.empty()) return {};
+    if (bytes.empty())
+        return {};
     const int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), nullptr, 0);
     EXPECT_GT(n, 0);
     std::wstring out(size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), &out[0], n);
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), &out[0], n);
     return std::u16string(out.begin(), out.end());
 }
 
 std::string SystemToUtf8(const std::u16string& units) {
-    if (units.empty()) return {};
+    if (units.empty())
+        return {};
     const std::wstring w(units.begin(), units.end());
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
     EXPECT_GT(n, 0);
     std::string out(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &out[0], n, nullptr, nullptr);
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &out[0], n, nullptr, nullptr);
     return out;
 }
 
@@ -74,8 +79,10 @@ std::string Hex(const std::u16string& s) {
 
 // A byte drawn mostly from the ranges where UTF-8 decoding decides something.
 uint8_t Utf8ishByte(std::mt19937& rng) {
-    static const uint8_t lo[] = {0x00, 0x20, 0x0A, 0x80, 0x90, 0xA0, 0xC0, 0xC2, 0xE0, 0xE1, 0xED, 0xEE, 0xF0, 0xF1, 0xF4, 0xF5};
-    static const uint8_t hi[] = {0x1F, 0x7F, 0x0D, 0x8F, 0x9F, 0xBF, 0xC1, 0xDF, 0xE0, 0xEC, 0xED, 0xEF, 0xF0, 0xF3, 0xF4, 0xFF};
+    static const uint8_t lo[] = {0x00, 0x20, 0x0A, 0x80, 0x90, 0xA0, 0xC0, 0xC2,
+                                 0xE0, 0xE1, 0xED, 0xEE, 0xF0, 0xF1, 0xF4, 0xF5};
+    static const uint8_t hi[] = {0x1F, 0x7F, 0x0D, 0x8F, 0x9F, 0xBF, 0xC1, 0xDF,
+                                 0xE0, 0xEC, 0xED, 0xEF, 0xF0, 0xF3, 0xF4, 0xFF};
     const size_t k = rng() % sizeof(lo);
     return static_cast<uint8_t>(lo[k] + rng() % (hi[k] - lo[k] + 1));
 }
@@ -87,7 +94,8 @@ std::string RandomBytes(std::mt19937& rng) {
         if (rng() % 3 == 0) {
             // A well-formed character now and then, so that valid sequences meet broken ones.
             char32_t cp = rng() % 0x110000;
-            if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0x20AC;
+            if (cp >= 0xD800 && cp <= 0xDFFF)
+                cp = 0x20AC;
             char buf[4];
             s.append(buf, cryptfile::EncodeUtf8(cp, buf));
         } else {
@@ -102,11 +110,21 @@ std::u16string RandomUnits(std::mt19937& rng) {
     const size_t len = 1 + rng() % 12;
     while (s.size() < len) {
         switch (rng() % 5) {
-            case 0: s.push_back(char16_t(0xD800 + rng() % 0x400)); break;
-            case 1: s.push_back(char16_t(0xDC00 + rng() % 0x400)); break;
-            case 2: s.push_back(char16_t(rng() % 0x80)); break;
-            case 3: s.push_back(char16_t(0x80 + rng() % 0x780)); break;
-            default: s.push_back(char16_t(rng() % 0x10000)); break;
+            case 0:
+                s.push_back(char16_t(0xD800 + rng() % 0x400));
+                break;
+            case 1:
+                s.push_back(char16_t(0xDC00 + rng() % 0x400));
+                break;
+            case 2:
+                s.push_back(char16_t(rng() % 0x80));
+                break;
+            case 3:
+                s.push_back(char16_t(0x80 + rng() % 0x780));
+                break;
+            default:
+                s.push_back(char16_t(rng() % 0x10000));
+                break;
         }
     }
     return s;
@@ -146,10 +164,12 @@ TEST(Utf8Differential, RandomBytes) {
         const std::string s = RandomBytes(rng);
         const std::u16string system = SystemToUtf16(s);
         const std::u16string portable = PortableToUtf16(s);
-        const size_t length = cryptfile::Utf8ToUtf16Length(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+        const size_t length =
+            cryptfile::Utf8ToUtf16Length(reinterpret_cast<const uint8_t*>(s.data()), s.size());
         if (system != portable || length != system.size()) {
             if (++mismatches <= 20) {
-                ADD_FAILURE() << "bytes " << Hex(s) << "\n system   " << Hex(system) << "\n portable " << Hex(portable);
+                ADD_FAILURE() << "bytes " << Hex(s) << "\n system   " << Hex(system)
+                              << "\n portable " << Hex(portable);
             }
         }
     }
@@ -163,9 +183,11 @@ TEST(Utf8Differential, RandomUnits) {
         const std::u16string s = RandomUnits(rng);
         const std::string system = SystemToUtf8(s);
         const std::string portable = PortableToUtf8(s);
-        if (system != portable || cryptfile::Utf16ToUtf8Length(s.data(), s.size()) != system.size()) {
+        if (system != portable ||
+            cryptfile::Utf16ToUtf8Length(s.data(), s.size()) != system.size()) {
             if (++mismatches <= 20) {
-                ADD_FAILURE() << "units " << Hex(s) << "\n system   " << Hex(system) << "\n portable " << Hex(portable);
+                ADD_FAILURE() << "units " << Hex(s) << "\n system   " << Hex(system)
+                              << "\n portable " << Hex(portable);
             }
         }
     }

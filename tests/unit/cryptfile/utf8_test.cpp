@@ -51,7 +51,8 @@ TEST(Utf8ToUtf16, EverySingleByteIsOneUnit) {
 
 TEST(Utf8, EveryScalarValueRoundTrips) {
     for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
-        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            continue;
         char bytes[4];
         const size_t n = EncodeUtf8(cp, bytes);
         const Utf8Char c = DecodeUtf8Char(reinterpret_cast<const uint8_t*>(bytes), n);
@@ -71,15 +72,19 @@ TEST(Utf8, WellFormedness) {
     const Case cases[] = {
         {"", true, true},
         {"plain ascii", true, true},
-        {"Gr\xC3\xBC\xC3\x9F" "e", true, true},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e",
+         true, true},
         {"\xF0\x9F\x98\x80", true, true},
-        {"\xC3", false, true},               // cut after the lead
-        {"ab\xE2\x82", false, true},         // cut after two of three bytes
-        {"ab\xF0\x9F\x98", false, true},     // cut after three of four bytes
-        {"\xE0\x80", false, false},          // overlong start cannot complete
-        {"\xED\xA0", false, false},          // surrogate start cannot complete
-        {"\xF4\x90", false, false},          // above U+10FFFF
-        {"\xE2\x82" "a", false, false},      // cut in the middle, not at the end
+        {"\xC3", false, true},            // cut after the lead
+        {"ab\xE2\x82", false, true},      // cut after two of three bytes
+        {"ab\xF0\x9F\x98", false, true},  // cut after three of four bytes
+        {"\xE0\x80", false, false},       // overlong start cannot complete
+        {"\xED\xA0", false, false},       // surrogate start cannot complete
+        {"\xF4\x90", false, false},       // above U+10FFFF
+        {"\xE2\x82"
+         "a",
+         false, false},  // cut in the middle, not at the end
         {"\x80", false, false},
         {"\xC0\xAF", false, false},
         {"\xF5\x80\x80\x80", false, false},

@@ -14,11 +14,14 @@ namespace {
 TEST(FuzzSeeds, PolicyScan) {
     size_t seeds = 0;
     for (const auto& entry : std::filesystem::directory_iterator(RELOCATOR_CORPUS_DIR)) {
-        if (!entry.is_regular_file()) continue;
+        if (!entry.is_regular_file())
+            continue;
         std::ifstream in(entry.path(), std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
         SCOPED_TRACE(entry.path().string());
-        EXPECT_EQ(PolicyScanFuzzOne(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0);
+        EXPECT_EQ(PolicyScanFuzzOne(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                  0);
         ++seeds;
     }
     EXPECT_GE(seeds, 12u);

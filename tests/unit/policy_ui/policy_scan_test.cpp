@@ -57,7 +57,8 @@ TEST(PolicyScan, MarkerCutByThePieceBoundaryIsFound) {
             const std::string line = std::string(start, ' ') + marker + std::string(40, ' ') + "\n";
             const auto pieces = Split(line);
             ASSERT_GE(pieces.size(), 2u);
-            EXPECT_EQ(Scan(line), marker == kTrue ? PolicyMarker::True : PolicyMarker::False) << start;
+            EXPECT_EQ(Scan(line), marker == kTrue ? PolicyMarker::True : PolicyMarker::False)
+                << start;
         }
     }
     // In the third piece of a long line, cut by the second boundary.
@@ -70,7 +71,8 @@ TEST(PolicyScan, NeverAcrossALineEnd) {
     EXPECT_EQ(Scan("IncludeLocal\nGUI='true'\n"), PolicyMarker::None);
     EXPECT_EQ(Scan("IncludeLocalGUI='\ntrue'\n"), PolicyMarker::None);
     // A line that fills its piece exactly, line feed included, ends there.
-    const std::string full = std::string(kPolicyPieceChars - 1 - 16, 'x') + "IncludeLocalGUI=" + "\n";
+    const std::string full =
+        std::string(kPolicyPieceChars - 1 - 16, 'x') + "IncludeLocalGUI=" + "\n";
     ASSERT_EQ(full.size(), kPolicyPieceChars);
     ASSERT_EQ(Split(full + "'true'\n").size(), 2u);
     EXPECT_EQ(Scan(full + "'true'\n"), PolicyMarker::None);
@@ -86,8 +88,8 @@ TEST(PolicyScan, ZeroByteEndsAPiece) {
     EXPECT_EQ(Scan(std::string("IncludeLocal\0", 13) + "GUI='true'\n"), PolicyMarker::None);
     EXPECT_EQ(Scan(std::string("abc\0\n", 5) + kTrue + "\n"), PolicyMarker::True);
     // A piece cut short by a zero byte passes nothing on to the next piece of its line.
-    const std::string head = std::string(10, 'x') + std::string(1, '\0') + std::string(kPolicyPieceChars - 11 - 12, 'y') +
-                             "IncludeLocal";
+    const std::string head = std::string(10, 'x') + std::string(1, '\0') +
+                             std::string(kPolicyPieceChars - 11 - 12, 'y') + "IncludeLocal";
     ASSERT_EQ(head.size(), kPolicyPieceChars);
     EXPECT_EQ(Scan(head + "GUI='true'\n"), PolicyMarker::None);
     // UTF-16 text: each piece stops at the zero byte after its first character.
@@ -103,7 +105,8 @@ TEST(PolicyScan, SplitLikeFgets) {
     EXPECT_TRUE(Split("").empty());
     EXPECT_EQ(Split("a\nb"), (std::vector<std::string>{"a\n", "b"}));
     EXPECT_EQ(Split("\n\n"), (std::vector<std::string>{"\n", "\n"}));
-    EXPECT_EQ(Split(std::string("a\0b\n", 4)), (std::vector<std::string>{std::string("a\0b\n", 4)}));
+    EXPECT_EQ(Split(std::string("a\0b\n", 4)),
+              (std::vector<std::string>{std::string("a\0b\n", 4)}));
     const auto pieces = Split(std::string(600, 'x') + "\n");
     ASSERT_EQ(pieces.size(), 3u);
     EXPECT_EQ(pieces[0].size(), kPolicyPieceChars);

@@ -19,7 +19,8 @@ std::string PlainCopy(const Bytes& stored) {
     cryptfile::TextDecoder decoder;
     decoder.Attach(&source, cryptfile::kKeyText);
     std::string out;
-    for (const std::string& line : NextLines(decoder)) out += line;
+    for (const std::string& line : NextLines(decoder))
+        out += line;
     return out;
 }
 
@@ -29,8 +30,9 @@ PolicyMarker ScanStored(const Bytes& stored) {
 }
 
 TEST(PolicyText, EncipheredUtf8Policy) {
-    const std::string policy = "\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8'?>\r\n"
-                               "<Policy Name='Standard \xE2\x80\x93 Server' IncludeLocalGUI='false'>\r\n</Policy>\r\n";
+    const std::string policy =
+        "\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8'?>\r\n"
+        "<Policy Name='Standard \xE2\x80\x93 Server' IncludeLocalGUI='false'>\r\n</Policy>\r\n";
     EXPECT_EQ(ScanStored(Encipher(ToBytes(policy))), PolicyMarker::False);
     const std::string longLine = "<Policy " + std::string(500, 'a') + " IncludeLocalGUI='true'/>";
     EXPECT_EQ(ScanStored(Encipher(ToBytes(longLine))), PolicyMarker::True);
