@@ -4,16 +4,7 @@
 
 #include "logging/logger.h"
 #include "win/scoped.h"
-
-std::string narrowForLog(const std::wstring& text) {
-    // With the C locale the CRT widens each byte of a "%S" argument to the same code, so
-    // Latin-1 bytes come back as the characters they were.
-    std::string narrow;
-    narrow.reserve(text.size());
-    for (wchar_t c : text)
-        narrow.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
-    return narrow;
-}
+#include "win/strings.h"
 
 DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& currentFolder) {
     if (gLogger)
@@ -47,7 +38,7 @@ DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& curren
         if (error != ERROR_FILE_NOT_FOUND && gLogger) {
             logMessage(gLogger, LOG_ERROR,
                        L"ExecuteCommand: ERROR:: Failed to create process :: %S \n",
-                       narrowForLog(commandLine).c_str());
+                       win::narrowForLog(commandLine).c_str());
         }
         return error;
     }

@@ -17,6 +17,3 @@ constexpr size_t kMaxCommandLineChars = 32767;
 // and ERROR_FILENAME_EXCED_RANGE (206), and nothing is run.
 DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& currentFolder);
 
-// The narrow copy that a "%S" placeholder shows unchanged: each character up to U+00FF as its
-// byte, any other as '?'.
-std::string narrowForLog(const std::wstring& text);

@@ -28,18 +28,6 @@ void logLine(int32_t level, const wchar_t* format, Args... args) {
     if (gLogger != nullptr) logMessage(gLogger, level, format, args...);
 }
 
-// The path in the ANSI code page, for a %S placeholder.
-std::string narrowCopy(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                   0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size,
-                        nullptr, nullptr);
-    return out;
-}
-
 bool shellFolder(int csidl, const wchar_t* failureText, std::wstring& dir) {
     wchar_t path[kShellPathChars] = {};
     HRESULT hr = SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
@@ -90,7 +78,7 @@ void createMenuFolder(const std::wstring& folder) {
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
             logLine(LOG_ERROR, L"FileCntrl.CreateDir() failed on directory %S.  Error: (%d) %s\n",
-                    narrowCopy(folder).c_str(), result, errorText(static_cast<DWORD>(result)));
+                    win::narrowForLog(folder).c_str(), result, errorText(static_cast<DWORD>(result)));
             break;
         default:
             break;

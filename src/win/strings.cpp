@@ -47,6 +47,13 @@ std::string toNarrowUtf8(const std::wstring& text) {
     return out;
 }
 
+std::string narrowForLog(const std::wstring& text) {
+    std::string narrow;
+    narrow.reserve(text.size());
+    for (wchar_t c : text) narrow.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    return narrow;
+}
+
 bool moduleFolder(std::wstring& folder) {
     folder.clear();
     wchar_t path[kMaxPathChars + 1] = {};

@@ -24,6 +24,11 @@ bool formatBounded(wchar_t* buffer, size_t capacity, const wchar_t* format, ...)
 
 std::string toNarrowUtf8(const std::wstring& text);
 
+// A narrow copy for a "%S" placeholder of a log format. The CRT widens each byte of a %S
+// argument to the same code in the C locale, so characters up to U+00FF come back as they were;
+// others show as '?'.
+std::string narrowForLog(const std::wstring& text);
+
 // The folder of this program's own executable, without a trailing backslash; empty on failure.
 bool moduleFolder(std::wstring& folder);
 

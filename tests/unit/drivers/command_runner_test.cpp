@@ -4,6 +4,7 @@
 
 #include "driver_host.h"
 #include "drivers/command_runner.h"
+#include "win/strings.h"
 
 using namespace drvtest;
 
@@ -142,7 +143,7 @@ TEST_F(CommandRunner, TheProgramRunsHiddenInANewConsole) {
 }
 
 TEST(NarrowForLog, Latin1StaysAndOtherCharactersBecomeQuestionMarks) {
-    EXPECT_EQ(narrowForLog(L"C:\\caf\u00e9 \u00ff"), "C:\\caf\xe9 \xff");
-    EXPECT_EQ(narrowForLog(L"\u20ac\u4e2d"), "??");
-    EXPECT_EQ(narrowForLog(std::wstring(5000, L'z')).size(), 5000u);
+    EXPECT_EQ(win::narrowForLog(L"C:\\caf\u00e9 \u00ff"), "C:\\caf\xe9 \xff");
+    EXPECT_EQ(win::narrowForLog(L"\u20ac\u4e2d"), "??");
+    EXPECT_EQ(win::narrowForLog(std::wstring(5000, L'z')).size(), 5000u);
 }
