@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cryptfile/text_format.h"
+#include "stored_form.h"
 #include "host_support.h"
 
 namespace {
@@ -33,16 +33,6 @@ void showHost(const char* title) {
         wprintf(L"  file    %-14ls %ls\n", file,
                 host::exists(kInstall + L"\\" + file) ? L"present" : L"absent");
     }
-}
-
-// The agent's stored form: every byte XOR the RC4 keystream of the fixed key text.
-std::string encipher(const std::string& plain) {
-    cryptfile::Rc4State rc4;
-    cryptfile::Rc4Init(rc4, reinterpret_cast<const uint8_t*>(cryptfile::kKeyText),
-                       sizeof(cryptfile::kKeyText) - 1);
-    std::string out = plain;
-    for (char& c : out) c = static_cast<char>(c ^ cryptfile::Rc4NextByte(rc4));
-    return out;
 }
 
 void showShortcuts() {
@@ -95,8 +85,8 @@ int main() {
                     "RegistryKey=SOFTWARE\\QSX\\Tarvos Desktop\r\n");
     host::setString(L"SOFTWARE\\QSX\\HostAgent", L"InstallDir", kInstall);
     host::writeFile(kInstall + L"\\policy.xml",
-                    encipher("<?xml version=\"1.0\"?>\r\n<Policy IncludeLocalGUI='true'>\r\n"
-                             "</Policy>\r\n"));
+                    testsupport::encipher(std::string("<?xml version=\"1.0\"?>\r\n<Policy IncludeLocalGUI='true'>\r\n"
+                             "</Policy>\r\n")));
     host::installFake(L"fake_service.exe", kTool + L"\\glacis.exe", "exit 0");
     host::installFake(L"fake_service.exe", kTool + L"\\Rampart.exe", "exit 0");
 

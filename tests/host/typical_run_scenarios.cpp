@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "cryptfile/text_format.h"
+#include "stored_form.h"
 #include "host_fixture.h"
 
 using host::HostTest;
@@ -16,14 +16,6 @@ const std::wstring kMenuLink = kPrograms + L"\\QSX\\Tarvos Server\\Tarvos Server
 const std::wstring kStartupLink = kPrograms + L"\\StartUp\\Tarvos Server Agent.lnk";
 const std::wstring kReadmeLink = kPrograms + L"\\QSX\\Tarvos Server\\Tarvos Readme.lnk";
 
-std::string encipher(const std::string& plain) {
-    cryptfile::Rc4State rc4;
-    cryptfile::Rc4Init(rc4, reinterpret_cast<const uint8_t*>(cryptfile::kKeyText),
-                       sizeof(cryptfile::kKeyText) - 1);
-    std::string out = plain;
-    for (char& c : out) c = static_cast<char>(c ^ cryptfile::Rc4NextByte(rc4));
-    return out;
-}
 
 void setWineVersion(const wchar_t* version) {
     const wchar_t* path = L"Software\\Wine\\AppDefaults\\Relocator.exe";
@@ -74,7 +66,7 @@ protected:
         registerFake(L"HotMend", L"hotmend.exe");
         ASSERT_EQ(host::startService(L"HotMend"), 0u);
         host::installFake(L"fake_service.exe", install + L"\\thService.exe");
-        if (!policy.empty()) host::writeFile(install + L"\\policy.xml", encipher(policy));
+        if (!policy.empty()) host::writeFile(install + L"\\policy.xml", testsupport::encipher(policy));
     }
 
     Lines driverRecords() const {

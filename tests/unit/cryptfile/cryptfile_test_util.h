@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cryptfile/text_format.h"
+#include "stored_form.h"
 
 namespace cryptfile_test {
 
@@ -23,12 +24,7 @@ inline std::string ToString(const Bytes& b) {
 
 // The stored form of a plain text under a key text.
 inline Bytes Encipher(const Bytes& plain, const char* keyText = cryptfile::kKeyText) {
-    cryptfile::Rc4State state;
-    cryptfile::Rc4Init(state, reinterpret_cast<const uint8_t*>(keyText), std::strlen(keyText));
-    Bytes out = plain;
-    for (uint8_t& b : out)
-        b ^= cryptfile::Rc4NextByte(state);
-    return out;
+    return testsupport::encipher(plain, keyText);
 }
 
 // UTF-16LE bytes of a text of units.

@@ -10,20 +10,14 @@
 #include <thread>
 
 #include "cryptfile/text_format.h"
+#include "stored_form.h"
 #include "host_support.h"
 #include "win/scoped.h"
 
 namespace cryptfile_win_test {
 
 // The stored form of a plain text under the system's key text.
-inline std::string Encipher(const std::string& plain) {
-    cryptfile::Rc4State state;
-    cryptfile::Rc4Init(state, reinterpret_cast<const uint8_t*>(cryptfile::kKeyText),
-                       std::strlen(cryptfile::kKeyText));
-    std::string out = plain;
-    cryptfile::Rc4Apply(state, reinterpret_cast<uint8_t*>(&out[0]), out.size());
-    return out;
-}
+inline std::string Encipher(const std::string& plain) { return testsupport::encipher(plain); }
 
 inline std::string Utf16LeBytes(const std::u16string& text) {
     std::string out;

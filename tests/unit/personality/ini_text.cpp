@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cryptfile/text_format.h"
+#include "stored_form.h"
 #include "personality/file_open.h"
 
 namespace testini {
@@ -60,11 +61,7 @@ std::vector<uint8_t> Keystream(size_t n) {
 }
 
 std::vector<uint8_t> Encipher(const std::vector<uint8_t>& plain) {
-    std::vector<uint8_t> stored = Keystream(plain.size());
-    for (size_t k = 0; k < plain.size(); ++k) {
-        stored[k] ^= plain[k];
-    }
-    return stored;
+    return testsupport::encipher(plain);
 }
 
 TempFile::TempFile(const std::u16string& name, const std::vector<uint8_t>& bytes) : name_(name) {

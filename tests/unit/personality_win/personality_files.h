@@ -8,22 +8,14 @@
 #include <string>
 
 #include "cryptfile/text_format.h"
+#include "stored_form.h"
 
 namespace ptest {
 
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 // Stored form: every byte combined with the RC4 keystream of the agent's fixed key text.
-inline std::string encipher(const std::string& plain) {
-    cryptfile::Rc4State state;
-    const char key[] = "0x7c41a9e3";
-    cryptfile::Rc4Init(state, reinterpret_cast<const uint8_t*>(key), sizeof(key) - 1);
-    std::string stored = plain;
-    for (char& c : stored) {
-        c = static_cast<char>(static_cast<uint8_t>(c) ^ cryptfile::Rc4NextByte(state));
-    }
-    return stored;
-}
+inline std::string encipher(const std::string& plain) { return testsupport::encipher(plain); }
 
 // A small personality: edition, product name and registry key in section "Runtime".
 inline std::string personalityText(const std::string& edition,
