@@ -1,6 +1,7 @@
 // Byte-order marks, the clean-after-mark tests and the classification of attached files.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "cryptfile/text_format.h"
@@ -260,6 +261,38 @@ TEST(Classification, KnownMisjudgementsStay) {
     a = AttachAndRead(Encipher(ToBytes(text), "another key"));
     EXPECT_TRUE(a.encrypted);
     EXPECT_NE(a.lines, (std::vector<std::string>{"abc\n"}));
+}
+
+// A stored UTF-8 mark followed by a zero byte fails the clean test, so the file counts as
+// enciphered and keeps the code its deciphered sample showed. The keys "b59" and "Hwa" turn the
+// stored mark into FF FE and FE FF: codes 2 and 4, both read as 16-bit units, low byte first,
+// with the two-byte mark skipped.
+TEST(Classification, DecipheredUtf16MarkKeepsItsCode) {
+    struct Case {
+        const char* key;
+        int32_t code;
+    };
+    for (const Case& c : {Case{"b59", EncodingUtf16LE}, Case{"Hwa", EncodingUtf16BE}}) {
+        Rc4State ks;
+        Rc4Init(ks, reinterpret_cast<const uint8_t*>(c.key), std::strlen(c.key));
+        Bytes plain;
+        for (uint8_t stored : {0xEF, 0xBB, 0xBF, 0x00})
+            plain.push_back(stored ^ Rc4NextByte(ks));
+        ASSERT_EQ(DetectByteOrderMark(plain.data(), 4), c.code) << c.key;
+        const char16_t first = char16_t(plain[2] | plain[3] << 8);
+        const Bytes rest = Utf16LeBytes(u"\nline two\r\n");
+        plain.insert(plain.end(), rest.begin(), rest.end());
+        const Bytes stored = Encipher(plain, c.key);
+
+        MemoryByteSource source(stored.data(), stored.size());
+        TextDecoder decoder;
+        decoder.Attach(&source, c.key);
+        EXPECT_EQ(decoder.encoding(), c.code) << c.key;
+        EXPECT_TRUE(decoder.encrypted()) << c.key;
+        EXPECT_EQ(NextWideLines(decoder),
+                  (std::vector<std::u16string>{std::u16string{first, u'\n'}, u"line two\n"}))
+            << c.key;
+    }
 }
 
 TEST(Classification, SampleOfOneByteDoesNotTryTheCipher) {
