@@ -61,8 +61,11 @@ bool moduleFolder(std::wstring& folder) {
     // A result that fills the buffer was cut: refuse it rather than use a different path.
     if (n == 0 || n > kMaxPathChars) return false;
     std::wstring full(path, n);
+    // As PathRemoveFileSpecW: the last component goes, a drive root keeps its backslash.
     size_t slash = full.find_last_of(L'\\');
-    folder = slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
+    if (slash == std::wstring::npos) return true;
+    bool driveRoot = slash == 2 && full[1] == L':';
+    folder = full.substr(0, driveRoot ? slash + 1 : slash);
     return true;
 }
 

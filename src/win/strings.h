@@ -29,7 +29,8 @@ std::string toNarrowUtf8(const std::wstring& text);
 // others show as '?'.
 std::string narrowForLog(const std::wstring& text);
 
-// The folder of this program's own executable, without a trailing backslash; empty on failure.
+// The folder of this program's own executable, without a trailing backslash (a drive root
+// keeps its own); false when the path cannot be had whole.
 bool moduleFolder(std::wstring& folder);
 
 }  // namespace win
