@@ -43,7 +43,8 @@ double ProcessorSeconds() {
 
 long long FileBytes(const char* path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return -1;
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
@@ -83,7 +84,8 @@ int Make(const char* plainPath, const char* storedPath, size_t mib) {
             line = kMarkerLine + line;
             markerDone = true;
         }
-        if (written + chunk.size() + line.size() + tail.size() > total) break;
+        if (written + chunk.size() + line.size() + tail.size() > total)
+            break;
         chunk += line;
         if (chunk.size() >= (1u << 20)) {
             std::fwrite(chunk.data(), 1, chunk.size(), plain.get());
@@ -117,7 +119,8 @@ void Report(const char* what, long long bytes, double wall, double cpu) {
 
 int Run(const char* source, const char* out, int rounds) {
     const long long bytes = FileBytes(source);
-    if (bytes < 0) return 1;
+    if (bytes < 0)
+        return 1;
     double bestWall = 1e30, bestCpu = 1e30;
     for (int r = 0; r < rounds; ++r) {
         const double w0 = Now(), c0 = ProcessorSeconds();
@@ -126,8 +129,10 @@ int Run(const char* source, const char* out, int rounds) {
             return 1;
         }
         const double wall = Now() - w0, cpu = ProcessorSeconds() - c0;
-        if (wall < bestWall) bestWall = wall;
-        if (cpu < bestCpu) bestCpu = cpu;
+        if (wall < bestWall)
+            bestWall = wall;
+        if (cpu < bestCpu)
+            bestCpu = cpu;
     }
     Report("DecryptFileToFile", bytes, bestWall, bestCpu);
     return 0;
@@ -135,19 +140,24 @@ int Run(const char* source, const char* out, int rounds) {
 
 int Read(const char* source, int rounds) {
     const long long bytes = FileBytes(source);
-    if (bytes < 0) return 1;
+    if (bytes < 0)
+        return 1;
     double bestWall = 1e30, bestCpu = 1e30;
     unsigned long long lines = 0;
     for (int r = 0; r < rounds; ++r) {
         const double w0 = Now(), c0 = ProcessorSeconds();
         CCryptFileReader reader;
-        if (!reader.Open(source, true, cryptfile::kKeyText)) return 1;
+        if (!reader.Open(source, true, cryptfile::kKeyText))
+            return 1;
         lines = 0;
-        while (reader.NextLine()) ++lines;
+        while (reader.NextLine())
+            ++lines;
         reader.Close();
         const double wall = Now() - w0, cpu = ProcessorSeconds() - c0;
-        if (wall < bestWall) bestWall = wall;
-        if (cpu < bestCpu) bestCpu = cpu;
+        if (wall < bestWall)
+            bestWall = wall;
+        if (cpu < bestCpu)
+            bestCpu = cpu;
     }
     Report("CCryptFileReader::NextLine", bytes, bestWall, bestCpu);
     std::printf("  %llu lines\n", lines);

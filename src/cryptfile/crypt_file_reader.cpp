@@ -15,12 +15,14 @@ constexpr size_t kCopyBlockBytes = 64 * 1024;
 // Converts a zero-terminated UTF-8 path; false for a path too long to be used whole.
 bool WidePath(const char* utf8, std::wstring& wide) {
     wide.clear();
-    if (!utf8) return false;
+    if (!utf8)
+        return false;
     const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     if (units <= 0 || static_cast<size_t>(units) > CCryptFileReader::kMaxPathUnits + 1)
         return false;
     std::vector<wchar_t> buffer(static_cast<size_t>(units));
-    if (::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buffer.data(), units) != units) return false;
+    if (::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buffer.data(), units) != units)
+        return false;
     wide.assign(buffer.data(), static_cast<size_t>(units) - 1);
     return true;
 }
@@ -41,20 +43,26 @@ bool Abandon(win::ScopedFile& file, const std::wstring& path) {
 
 bool CopyPlain(const std::wstring& source, const std::wstring& destination) {
     win::ScopedFile in(::_wfopen(source.c_str(), L"rb"));
-    if (!in) return false;
+    if (!in)
+        return false;
     win::ScopedFile out(::_wfopen(destination.c_str(), L"wb"));
-    if (!out) return false;
+    if (!out)
+        return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[kCopyBlockBytes]);
-    if (!block) return Abandon(out, destination);
+    if (!block)
+        return Abandon(out, destination);
     for (;;) {
         const size_t n = std::fread(block.get(), 1, kCopyBlockBytes, in.get());
         if (n > 0 && std::fwrite(block.get(), 1, n, out.get()) != n) {
             return Abandon(out, destination);
         }
-        if (n < kCopyBlockBytes) break;
+        if (n < kCopyBlockBytes)
+            break;
     }
-    if (std::ferror(in.get())) return Abandon(out, destination);
-    if (!CloseWritten(out)) return Abandon(out, destination);
+    if (std::ferror(in.get()))
+        return Abandon(out, destination);
+    if (!CloseWritten(out))
+        return Abandon(out, destination);
     return true;
 }
 
@@ -66,7 +74,8 @@ int CCryptFileReader::FileSource::ReadByte() {
 }
 
 bool CCryptFileReader::FileSource::Rewind() {
-    if (std::fseek(file_, 0, SEEK_SET) != 0) return false;
+    if (std::fseek(file_, 0, SEEK_SET) != 0)
+        return false;
     std::clearerr(file_);
     return true;
 }
@@ -75,7 +84,9 @@ size_t CCryptFileReader::FileSource::Read(uint8_t* buf, size_t n) {
     return std::fread(buf, 1, n, file_);
 }
 
-bool CCryptFileReader::FileSource::ReadFailed() const { return std::ferror(file_) != 0; }
+bool CCryptFileReader::FileSource::ReadFailed() const {
+    return std::ferror(file_) != 0;
+}
 
 CCryptFileReader::CCryptFileReader() {
     std::memset(small_, kUnwritten, sizeof(small_));
@@ -88,10 +99,13 @@ CCryptFileReader::~CCryptFileReader() {
 }
 
 bool CCryptFileReader::Open(const char* path, bool lockWhileOpen, const char* keyText) {
-    if (!path) return false;
-    if (file_) Close();
+    if (!path)
+        return false;
+    if (file_)
+        Close();
     std::wstring wide;
-    if (!WidePath(path, wide)) return false;
+    if (!WidePath(path, wide))
+        return false;
 
     SetLockedFile(lockWhileOpen, wide.c_str());
     FILE* file = ::_wfopen(wide.c_str(), L"rb");
@@ -103,7 +117,8 @@ bool CCryptFileReader::Open(const char* path, bool lockWhileOpen, const char* ke
 }
 
 bool CCryptFileReader::AttachFile(FILE* file, const char* keyText) {
-    if (!file) return false;
+    if (!file)
+        return false;
     CloseStream();
     file_.reset(file);
     source_.set(file);
@@ -132,26 +147,32 @@ void CCryptFileReader::SetLockedFile(bool lock, const wchar_t* path) {
         }
         return;
     }
-    if (!path || !*path) return;
+    if (!path || !*path)
+        return;
     wchar_t normalized[kMaxPathUnits + 1] = {};
     const std::wstring target =
         locks_.NormalizeLockPath(path, normalized, kMaxPathUnits + 1) ? normalized : path;
-    if (target == lockedPath_) return;
+    if (target == lockedPath_)
+        return;
     SetLockedFile(false, nullptr);
-    if (locks_.Lock(target)) lockedPath_ = target;
+    if (locks_.Lock(target))
+        lockedPath_ = target;
 }
 
 void CCryptFileReader::SkipBytes(int32_t count) {
-    if (file_) decoder_.SkipBytes(count);
+    if (file_)
+        decoder_.SkipBytes(count);
 }
 
 char* CCryptFileReader::ReadLineUtf8(char* buffer, int32_t capacity) {
-    if (!file_) return nullptr;
+    if (!file_)
+        return nullptr;
     return decoder_.ReadLineUtf8(buffer, capacity);
 }
 
 char16_t* CCryptFileReader::ReadLineUtf16(char16_t* buffer, uint32_t capacity) {
-    if (!file_) return nullptr;
+    if (!file_)
+        return nullptr;
     return decoder_.ReadLineUtf16(buffer, capacity);
 }
 
@@ -161,17 +182,21 @@ char16_t* CCryptFileReader::ReadLineUtf16(char16_t* buffer, uint32_t capacity) {
 size_t CCryptFileReader::MeasureLine(size_t from) const {
     const size_t capacity = static_cast<size_t>(lineCapacity_);
     const void* lf = std::memchr(lineBuffer_ + from, '\n', capacity - from);
-    if (lf) return static_cast<size_t>(static_cast<const char*>(lf) - lineBuffer_) + 1;
+    if (lf)
+        return static_cast<size_t>(static_cast<const char*>(lf) - lineBuffer_) + 1;
     size_t end = capacity;
-    while (end > from && lineBuffer_[end - 1] != '\0') --end;
+    while (end > from && lineBuffer_[end - 1] != '\0')
+        --end;
     return end > from ? end - 1 : from;
 }
 
 bool CCryptFileReader::GrowLineBuffer(size_t keep) {
-    if (lineCapacity_ > INT32_MAX / 2) return false;
+    if (lineCapacity_ > INT32_MAX / 2)
+        return false;
     const size_t capacity = static_cast<size_t>(lineCapacity_) * 2;
     std::unique_ptr<char[]> grown(new (std::nothrow) char[capacity]);
-    if (!grown) return false;
+    if (!grown)
+        return false;
     std::memcpy(grown.get(), lineBuffer_, keep);
     std::memset(grown.get() + keep, kUnwritten, capacity - keep);
     heap_ = std::move(grown);
@@ -198,18 +223,21 @@ char* CCryptFileReader::LineFailed() {
 
 char* CCryptFileReader::NextLine() {
     lineLength_ = 0;
-    if (!file_) return nullptr;
+    if (!file_)
+        return nullptr;
     std::memset(lineBuffer_, kUnwritten, dirty_);
     dirty_ = 0;
 
-    if (!decoder_.ReadLineUtf8(lineBuffer_, lineCapacity_)) return nullptr;
+    if (!decoder_.ReadLineUtf8(lineBuffer_, lineCapacity_))
+        return nullptr;
     size_t length = MeasureLine(0);
     dirty_ = length + 1;
     // A line without its line feed was cut by the full buffer (or the file ended): grow and read
     // on. After a doubling the free rest holds at least 13 bytes, room for any character, so a
     // null here is the end of the file.
     while (length > 0 && lineBuffer_[length - 1] != '\n') {
-        if (!GrowLineBuffer(length)) return LineFailed();
+        if (!GrowLineBuffer(length))
+            return LineFailed();
         if (!decoder_.ReadLineUtf8(lineBuffer_ + length,
                                    lineCapacity_ - static_cast<int32_t>(length))) {
             break;
@@ -217,7 +245,8 @@ char* CCryptFileReader::NextLine() {
         length = MeasureLine(length);
         dirty_ = length + 1;
     }
-    if (decoder_.error()) return LineFailed();
+    if (decoder_.error())
+        return LineFailed();
     if (length == 0 || lineBuffer_[length - 1] != '\n') {
         if (length + 2 > static_cast<size_t>(lineCapacity_) && !GrowLineBuffer(length)) {
             return LineFailed();
@@ -233,10 +262,12 @@ char* CCryptFileReader::NextLine() {
 bool DecryptFileToFile(const char* source, const char* destination) {
     std::wstring wideSource;
     std::wstring wideDestination;
-    if (!WidePath(source, wideSource) || !WidePath(destination, wideDestination)) return false;
+    if (!WidePath(source, wideSource) || !WidePath(destination, wideDestination))
+        return false;
 
     CCryptFileReader reader;
-    if (!reader.Open(source, true, cryptfile::kKeyText)) return false;
+    if (!reader.Open(source, true, cryptfile::kKeyText))
+        return false;
     if (!reader.IsEncrypted()) {
         // The lock guards reading the stored form; a plain copy does not need it.
         reader.Close();
@@ -246,14 +277,17 @@ bool DecryptFileToFile(const char* source, const char* destination) {
 }
 
 bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination) {
-    if (destination.size() > CCryptFileReader::kMaxPathUnits) return false;
+    if (destination.size() > CCryptFileReader::kMaxPathUnits)
+        return false;
     // The bytes of a text-mode write (each line feed preceded by a carriage return), made here
     // and written in large blocks: Wine's CRT translates text-mode writes a byte at a time and
     // in small pieces, which cost more than deciphering the file.
     win::ScopedFile out(::_wfopen(destination.c_str(), L"wb"));
-    if (!out) return false;
+    if (!out)
+        return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[kOutputBlockBytes]);
-    if (!block) return Abandon(out, destination);
+    if (!block)
+        return Abandon(out, destination);
     size_t used = 0;
     auto flush = [&]() {
         const bool ok = used == 0 || std::fwrite(block.get(), 1, used, out.get()) == used;
@@ -263,7 +297,8 @@ bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination)
 
     while (const char* line = reader.NextLine()) {
         const size_t body = reader.LineLength() - 1;  // every line ends in one line feed
-        if (used + body + 2 > kOutputBlockBytes && !flush()) return Abandon(out, destination);
+        if (used + body + 2 > kOutputBlockBytes && !flush())
+            return Abandon(out, destination);
         if (body + 2 > kOutputBlockBytes) {
             if (std::fwrite(line, 1, body, out.get()) != body ||
                 std::fwrite("\r\n", 1, 2, out.get()) != 2) {
@@ -276,7 +311,9 @@ bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination)
         block[used++] = '\r';
         block[used++] = '\n';
     }
-    if (!flush() || reader.ReadFailed()) return Abandon(out, destination);
-    if (!CloseWritten(out)) return Abandon(out, destination);
+    if (!flush() || reader.ReadFailed())
+        return Abandon(out, destination);
+    if (!CloseWritten(out))
+        return Abandon(out, destination);
     return true;
 }

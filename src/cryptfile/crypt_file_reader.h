@@ -15,7 +15,7 @@
 #include "win/scoped.h"
 
 class CCryptFileReader {
-public:
+  public:
     // Size of the line buffer before any line has made it grow.
     static constexpr int32_t kInitialLineCapacity = 12;
     // Units a path may hold without its terminator; longer paths are refused, never cut.
@@ -75,17 +75,17 @@ public:
     // stream, or memory for a line that could not be had. Cleared when a file is attached.
     bool ReadFailed() const { return lineFailed_ || decoder_.error(); }
 
-private:
+  private:
     // The attached stream as the decoder's byte source: block reads through the CRT's buffer.
     class FileSource : public cryptfile::ByteSource {
-    public:
+      public:
         void set(FILE* file) { file_ = file; }
         int ReadByte() override;
         bool Rewind() override;
         size_t Read(uint8_t* buf, size_t n) override;
         bool ReadFailed() const override;
 
-    private:
+      private:
         FILE* file_ = nullptr;
     };
 

@@ -28,15 +28,19 @@ using LocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
 // agent's services and the tool share them whatever account each runs under.
 LocalMemory MakeOpenDescriptor() {
     LocalMemory sd(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
-    if (!sd) return nullptr;
-    if (!::InitializeSecurityDescriptor(sd.get(), SECURITY_DESCRIPTOR_REVISION)) return nullptr;
-    if (!::SetSecurityDescriptorDacl(sd.get(), TRUE, nullptr, FALSE)) return nullptr;
+    if (!sd)
+        return nullptr;
+    if (!::InitializeSecurityDescriptor(sd.get(), SECURITY_DESCRIPTOR_REVISION))
+        return nullptr;
+    if (!::SetSecurityDescriptorDacl(sd.get(), TRUE, nullptr, FALSE))
+        return nullptr;
     return sd;
 }
 
 HANDLE CreateOrOpenMutex(SECURITY_ATTRIBUTES* sa, const wchar_t* name) {
     HANDLE h = ::CreateMutexW(sa, FALSE, name);
-    if (h) return h;
+    if (h)
+        return h;
     // A mutex made by another account with a narrower descriptor may still be opened for use.
     if (::GetLastError() == ERROR_ACCESS_DENIED) {
         h = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, TRUE, name);
@@ -46,17 +50,21 @@ HANDLE CreateOrOpenMutex(SECURITY_ATTRIBUTES* sa, const wchar_t* name) {
 
 }  // namespace
 
-CFileLockTable::~CFileLockTable() { Release(); }
+CFileLockTable::~CFileLockTable() {
+    Release();
+}
 
 bool CFileLockTable::ExecutableFolder(std::wstring& folder) {
     folder.clear();
     wchar_t path[kMaxPathUnits + 1] = {};
     const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(kMaxPathUnits + 1));
     // A result that fills the buffer was cut: a cut folder would name another place.
-    if (n == 0 || n > kMaxPathUnits) return false;
+    if (n == 0 || n > kMaxPathUnits)
+        return false;
     const std::wstring full(path, n);
     const size_t slash = full.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return false;
+    if (slash == std::wstring::npos)
+        return false;
     folder = full.substr(0, slash + 1);
     return true;
 }
@@ -76,25 +84,30 @@ void CFileLockTable::Initialize() {
 
     for (const LockRow& row : kLockRows) {
         win::ScopedHandle mutex(CreateOrOpenMutex(sd ? &sa : nullptr, row.mutex));
-        if (!mutex) continue;
+        if (!mutex)
+            continue;
         mutexes_[folder + row.file] = std::move(mutex);
     }
     initialized_ = true;
 }
 
 bool CFileLockTable::Lock(const std::wstring& path) {
-    if (!initialized_) return false;
+    if (!initialized_)
+        return false;
     const auto it = mutexes_.find(path);
-    if (it == mutexes_.end()) return false;
+    if (it == mutexes_.end())
+        return false;
     const DWORD wait = ::WaitForSingleObject(it->second.get(), kLockWaitMs);
     // An abandoned mutex belongs to this thread now: report it as held, so that it is released.
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
 bool CFileLockTable::Unlock(const std::wstring& path) {
-    if (!initialized_) return false;
+    if (!initialized_)
+        return false;
     const auto it = mutexes_.find(path);
-    if (it == mutexes_.end()) return false;
+    if (it == mutexes_.end())
+        return false;
     return ::ReleaseMutex(it->second.get()) != FALSE;
 }
 
@@ -104,11 +117,14 @@ void CFileLockTable::Release() {
 }
 
 bool CFileLockTable::NormalizeLockPath(const wchar_t* path, wchar_t* out, size_t capacity) const {
-    if (!path || !*path || !out || capacity == 0) return false;
+    if (!path || !*path || !out || capacity == 0)
+        return false;
     std::wstring copy(path);
-    if (copy.size() > kMaxPathUnits) return false;
+    if (copy.size() > kMaxPathUnits)
+        return false;
     for (wchar_t& c : copy) {
-        if (c == L'/') c = L'\\';
+        if (c == L'/')
+            c = L'\\';
     }
 
     std::wstring result = copy;
@@ -118,14 +134,17 @@ bool CFileLockTable::NormalizeLockPath(const wchar_t* path, wchar_t* out, size_t
             const DWORD n = ::GetFullPathNameW(copy.c_str(), static_cast<DWORD>(kMaxPathUnits + 1),
                                                full, nullptr);
             // A failed or oversized resolution keeps the copy; it is not cut.
-            if (n != 0 && n <= kMaxPathUnits) result.assign(full, n);
+            if (n != 0 && n <= kMaxPathUnits)
+                result.assign(full, n);
         }
     } else {
         std::wstring folder;
-        if (ExecutableFolder(folder)) result = folder + copy;
+        if (ExecutableFolder(folder))
+            result = folder + copy;
     }
 
-    if (result.size() > kMaxPathUnits || result.size() + 1 > capacity) return false;
+    if (result.size() > kMaxPathUnits || result.size() + 1 > capacity)
+        return false;
     result.copy(out, result.size());
     out[result.size()] = L'\0';
     return true;

@@ -12,7 +12,7 @@
 #include "win/scoped.h"
 
 class CFileLockTable {
-public:
+  public:
     // How long Lock waits for a mutex that another process or thread holds.
     static constexpr DWORD kLockWaitMs = 30000;
     // Units a path may hold without its terminator; longer paths are refused, never cut.
@@ -57,7 +57,7 @@ public:
     // cannot be had whole or holds no backslash.
     static bool ExecutableFolder(std::wstring& folder);
 
-private:
+  private:
     bool initialized_ = false;
     std::map<std::wstring, win::ScopedHandle> mutexes_;
 };

@@ -16,4 +16,3 @@ constexpr size_t kMaxCommandLineChars = 32767;
 // of any length up to the system's limit runs whole; a longer one is refused with an ERROR line
 // and ERROR_FILENAME_EXCED_RANGE (206), and nothing is run.
 DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& currentFolder);
-

@@ -30,7 +30,9 @@ void copyCut(wchar_t* dst, size_t chars, const wchar_t* src) {
 
 THLogger::THLogger() : file_(nullptr), mask_(0), outputs_(0), path_{}, tag_{} {}
 
-THLogger::~THLogger() { close(); }
+THLogger::~THLogger() {
+    close();
+}
 
 void THLogger::close() {
     if (file_) {
@@ -43,7 +45,8 @@ void THLogger::close() {
 }
 
 void THLogger::open(const wchar_t* path, int32_t mask, int32_t outputs, const wchar_t* tag) {
-    if (!path) path = L"";
+    if (!path)
+        path = L"";
     bool isNew = file_ == nullptr || _wcsicmp(path, path_) != 0;
     if (file_ && isNew) {
         fclose(file_);
@@ -63,36 +66,45 @@ void THLogger::open(const wchar_t* path, int32_t mask, int32_t outputs, const wc
     outputs_ = outputs;
     copyCut(path_, pathFits ? kLogPathChars : 0, path);
     copyCut(tag_, kLogTagChars, tag);
-    if (isNew) writeHeader();
+    if (isNew)
+        writeHeader();
     // A failed registration is undone inside and leaves this logger without trace output.
-    if ((outputs & LOG_TRACE) && gTraceProvider.registrationHandle == 0) registerTraceProvider();
+    if ((outputs & LOG_TRACE) && gTraceProvider.registrationHandle == 0)
+        registerTraceProvider();
 }
 
 bool THLogger::writeHeader() {
-    if (!file_) return false;
+    if (!file_)
+        return false;
     std::wstring block;
-    if (!buildHeaderBlock(path_, mask_, block)) return false;
+    if (!buildHeaderBlock(path_, mask_, block))
+        return false;
     // Written as the text itself ("%s"): MinGW's own fwprintf would read %s as narrow.
-    if (fputws(block.c_str(), file_) == WEOF) return false;
+    if (fputws(block.c_str(), file_) == WEOF)
+        return false;
     return fflush(file_) == 0;
 }
 
 void THLogger::logV(int32_t level, const wchar_t* format, va_list args) {
-    if ((level & mask_) == 0 || outputs_ == 0) return;
+    if ((level & mask_) == 0 || outputs_ == 0)
+        return;
 
     wchar_t message[kLogMessageChars + 1];
     int written = _vsnwprintf(message, kLogMessageChars + 1, format ? format : L"", args);
     // Cut messages carry no terminator from the CRT.
     message[kLogMessageChars] = L'\0';
-    if (written < 0 && wcslen(message) == 0) message[0] = L'\0';
+    if (written < 0 && wcslen(message) == 0)
+        message[0] = L'\0';
 
     time_t now = time(nullptr);
     struct tm local = {};
     struct tm* parts = localtime(&now);
-    if (parts) local = *parts;
+    if (parts)
+        local = *parts;
 
     wchar_t levelText[33];
-    if (wcsncpy_s(levelText, levelName(level), _TRUNCATE) != 0) return;
+    if (wcsncpy_s(levelText, levelName(level), _TRUNCATE) != 0)
+        return;
 
     if ((outputs_ & LOG_FILE) && file_) {
         unsigned thread = GetCurrentThreadId();
@@ -108,15 +120,20 @@ void THLogger::logV(int32_t level, const wchar_t* format, va_list args) {
         fputws(record.c_str(), file_);
         fflush(file_);
     }
-    if (outputs_ & LOG_DEBUGGER) OutputDebugStringW(message);
-    if ((outputs_ & LOG_TRACE) && gTraceProvider.traceEnabled) sendTraceEvent(path_, message);
+    if (outputs_ & LOG_DEBUGGER)
+        OutputDebugStringW(message);
+    if ((outputs_ & LOG_TRACE) && gTraceProvider.traceEnabled)
+        sendTraceEvent(path_, message);
 }
 
 THLogger* THSingletonLogger::instance(const wchar_t* path, int32_t mask, int32_t outputs) {
-    if (gInstanceMade) return gInstance;
-    if (!path || !*path) return &gDefaultLogger;
+    if (gInstanceMade)
+        return gInstance;
+    if (!path || !*path)
+        return &gDefaultLogger;
     THSingletonLogger* logger = new (std::nothrow) THSingletonLogger();
-    if (!logger) return nullptr;
+    if (!logger)
+        return nullptr;
     gInstance = logger;
     logger->open(path, mask, outputs, nullptr);
     gInstanceMade = true;
@@ -131,7 +148,8 @@ THSingletonLogger::~THSingletonLogger() {
 }
 
 void logMessage(THLogger* logger, int32_t level, const wchar_t* format, ...) {
-    if (!logger) return;
+    if (!logger)
+        return;
     va_list args;
     va_start(args, format);
     logger->logV(level, format, args);
@@ -140,25 +158,35 @@ void logMessage(THLogger* logger, int32_t level, const wchar_t* format, ...) {
 
 const wchar_t* levelName(int32_t level) {
     switch (level) {
-        case LOG_NONE: return L"NONE";
-        case LOG_ERROR: return L"ERROR";
-        case LOG_WARN: return L"WARN";
-        case LOG_INFO: return L"INFO";
-        case LOG_DEBUG: return L"DEBUG";
-        case LOG_ALL: return L"ALL";
-        default: return L"UNKNOWN";
+        case LOG_NONE:
+            return L"NONE";
+        case LOG_ERROR:
+            return L"ERROR";
+        case LOG_WARN:
+            return L"WARN";
+        case LOG_INFO:
+            return L"INFO";
+        case LOG_DEBUG:
+            return L"DEBUG";
+        case LOG_ALL:
+            return L"ALL";
+        default:
+            return L"UNKNOWN";
     }
 }
 
 void rotateFiles(const wchar_t* path) {
-    if (!path) return;
+    if (!path)
+        return;
     std::wstring full(path);
     size_t slash = full.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return;
+    if (slash == std::wstring::npos)
+        return;
     std::wstring folder = full.substr(0, slash);
     std::wstring name = full.substr(slash + 1);
     // Parts that do not fit are not rotated, so that no other file is renamed by mistake.
-    if (folder.size() > kLogPathChars || name.size() > kLogPathChars) return;
+    if (folder.size() > kLogPathChars || name.size() > kLogPathChars)
+        return;
 
     _wremove(win::formatWide(L"%s\\%d_%s", folder.c_str(), 5, name.c_str()).c_str());
     for (int n = 4; n >= 1; --n) {

@@ -31,7 +31,7 @@ constexpr size_t kLogTagChars = 32;
 constexpr size_t kLogMessageChars = 2047;
 
 class THLogger {
-public:
+  public:
     THLogger();
     virtual ~THLogger();
     THLogger(const THLogger&) = delete;
@@ -52,7 +52,7 @@ public:
     const wchar_t* tag() const { return tag_; }
     bool hasFile() const { return file_ != nullptr; }
 
-private:
+  private:
     FILE* file_;
     int32_t mask_;
     int32_t outputs_;
@@ -61,13 +61,13 @@ private:
 };
 
 class THSingletonLogger : public THLogger {
-public:
+  public:
     // The process-wide logger; made and opened by the first call with a non-empty path.
     // Later calls return it and ignore their arguments. Null when it cannot be allocated.
     static THLogger* instance(const wchar_t* path, int32_t mask, int32_t outputs);
     ~THSingletonLogger() override;
 
-private:
+  private:
     THSingletonLogger() = default;
 };
 

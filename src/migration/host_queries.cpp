@@ -19,30 +19,33 @@ std::wstring gInstallDirCache;
 std::wstring currentFolder() {
     wchar_t folder[win::kMaxPathChars + 1] = {};
     DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(win::kMaxPathChars + 1), folder);
-    if (n == 0 || n > win::kMaxPathChars) return L".";
+    if (n == 0 || n > win::kMaxPathChars)
+        return L".";
     return std::wstring(folder, n);
 }
 
 }  // namespace
 
 bool fileExists(const std::wstring& path) {
-    if (!win::fitsPath(path)) return false;
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    if (!win::fitsPath(path))
+        return false;
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
     DWORD error = GetLastError();
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
            error != ERROR_INVALID_NAME;
 }
 
 std::wstring lookUpInstallDir(int edition, const std::wstring& serverRegistryKey) {
-    if (!gInstallDirCache.empty()) return gInstallDirCache;
+    if (!gInstallDirCache.empty())
+        return gInstallDirCache;
 
     bool server = edition == kServerEdition;
     std::wstring keyPath = server ? serverRegistryKey : std::wstring(kDesktopKey);
     win::ScopedRegKey key;
     // A key path that does not fit is refused like a key that does not open.
-    if (!win::fitsPath(keyPath) ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.receive()) !=
-            ERROR_SUCCESS) {
+    if (!win::fitsPath(keyPath) || RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ,
+                                                 key.receive()) != ERROR_SUCCESS) {
         gInstallDirCache = server ? kServerDefault : kDesktopDefault;
         return gInstallDirCache;
     }
@@ -54,12 +57,15 @@ std::wstring lookUpInstallDir(int edition, const std::wstring& serverRegistryKey
         gInstallDirCache = currentFolder();
         return gInstallDirCache;
     }
-    if (value.back() == L'\\') value.pop_back();
+    if (value.back() == L'\\')
+        value.pop_back();
     gInstallDirCache = value.empty() ? currentFolder() : value;
     return gInstallDirCache;
 }
 
-void resetInstallDirCacheForTesting() { gInstallDirCache.clear(); }
+void resetInstallDirCacheForTesting() {
+    gInstallDirCache.clear();
+}
 
 std::wstring getInstallDir() {
     const Personality* personality = GetPersonality();

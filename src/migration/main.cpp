@@ -13,7 +13,8 @@ namespace {
 std::wstring logFilePath() {
     wchar_t windows[win::kMaxPathChars + 1] = {};
     UINT n = GetWindowsDirectoryW(windows, static_cast<UINT>(win::kMaxPathChars + 1));
-    if (n == 0 || n > win::kMaxPathChars) return std::wstring();
+    if (n == 0 || n > win::kMaxPathChars)
+        return std::wstring();
     return std::wstring(windows, n) + L"\\Relocator.log";
 }
 
@@ -31,9 +32,15 @@ DWORD run(int argc) {
 
     bool tarvosKey = win::keyPresent(HKEY_LOCAL_MACHINE, kTarvosServiceKey);
     switch (choosePath(tarvosKey, fileExists(context.tarvosExecutable), argc)) {
-        case RunPath::Restart: context.exitCode = RestartPath(context); break;
-        case RunPath::Migration: context.exitCode = MigrationPath(context); break;
-        case RunPath::Fallback: context.exitCode = FallbackPath(context); break;
+        case RunPath::Restart:
+            context.exitCode = RestartPath(context);
+            break;
+        case RunPath::Migration:
+            context.exitCode = MigrationPath(context);
+            break;
+        case RunPath::Fallback:
+            context.exitCode = FallbackPath(context);
+            break;
     }
     endRun(context);
     return context.exitCode;

@@ -24,9 +24,12 @@ void buildRunContext(RunContext& context, const std::wstring& installDir) {
 }
 
 RunPath choosePath(bool tarvosKeyPresent, bool tarvosExecutableExists, int argumentCount) {
-    if (tarvosKeyPresent && tarvosExecutableExists) return RunPath::Restart;
-    if (argumentCount > 1) return RunPath::Fallback;
-    if (tarvosExecutableExists) return RunPath::Migration;
+    if (tarvosKeyPresent && tarvosExecutableExists)
+        return RunPath::Restart;
+    if (argumentCount > 1)
+        return RunPath::Fallback;
+    if (tarvosExecutableExists)
+        return RunPath::Migration;
     return RunPath::Fallback;
 }
 
@@ -57,7 +60,8 @@ void startOldAgent(RunContext& context, const wchar_t* failureLine) {
 
 // Deletes a file of the run context; a path too long to be the real one is not touched.
 DWORD deleteFile(const std::wstring& path) {
-    if (!win::fitsPath(path)) return win::kPathTooLong;
+    if (!win::fitsPath(path))
+        return win::kPathTooLong;
     return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
@@ -76,7 +80,8 @@ std::wstring programFolder() {
 DWORD RestartPath(RunContext& context) {
     StartStop& services = context.startStop;
     networkDriverStep(context);
-    logMessage(gLogger, LOG_INFO, L"Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..\n");
+    logMessage(gLogger, LOG_INFO,
+               L"Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..\n");
 
     DWORD exitCode = services.startSingleService(kTarvosService);
     if (exitCode == 0) {
@@ -103,7 +108,8 @@ DWORD RestartPath(RunContext& context) {
         logMessage(gLogger, LOG_INFO,
                    L"Removing Installed Rampart as Rampart is not supposed to be installed\n");
         DWORD e = services.removeService(context.rampartService.c_str());
-        if (e != 0) logMessage(gLogger, LOG_ERROR, L"Rampart can't be removed with errcode: %d\n", e);
+        if (e != 0)
+            logMessage(gLogger, LOG_ERROR, L"Rampart can't be removed with errcode: %d\n", e);
         exitCode = 0;
     }
     return exitCode;
@@ -158,11 +164,14 @@ DWORD MigrationPath(RunContext& context) {
 
     DWORD exitCode = services.startSingleService(kTarvosService);
     if (exitCode != 0) {
-        logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be started with errcode: %d\n", exitCode);
+        logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be started with errcode: %d\n",
+                   exitCode);
     }
 
-    if (fileExists(context.policyFile)) deleteFile(context.policyFile);
-    if (fileExists(context.decryptedPolicyFile)) deleteFile(context.decryptedPolicyFile);
+    if (fileExists(context.policyFile))
+        deleteFile(context.policyFile);
+    if (fileExists(context.decryptedPolicyFile))
+        deleteFile(context.decryptedPolicyFile);
 
     if (context.rampartPresent && services.startRampart() != 0) {
         logMessage(gLogger, LOG_ERROR, L"Rogue service failed to start.\n");
@@ -173,6 +182,7 @@ DWORD MigrationPath(RunContext& context) {
 void endRun(const RunContext& context) {
     const std::wstring& folder = context.startStop.workingFolder();
     size_t slash = folder.find(L'\\');
-    if (slash == std::wstring::npos) return;
+    if (slash == std::wstring::npos)
+        return;
     SetCurrentDirectoryW(folder.substr(0, slash + 1).c_str());
 }

@@ -27,12 +27,15 @@ bool imageBaseNameMatches(DWORD pid, const wchar_t* name) {
     using QueryImage = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
     static const auto query = reinterpret_cast<QueryImage>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
-    if (!query) return false;
+    if (!query)
+        return false;
     win::ScopedHandle process(OpenProcess(kQueryLimitedInformation, FALSE, pid));
-    if (!process) return false;
+    if (!process)
+        return false;
     wchar_t image[win::kMaxPathChars * 4] = {};
     DWORD size = static_cast<DWORD>(sizeof(image) / sizeof(image[0]));
-    if (!query(process.get(), 0, image, &size)) return false;
+    if (!query(process.get(), 0, image, &size))
+        return false;
     image[sizeof(image) / sizeof(image[0]) - 1] = L'\0';
     return _wcsicmp(baseName(image), name) == 0;
 }
@@ -41,24 +44,28 @@ bool imageBaseNameMatches(DWORD pid, const wchar_t* name) {
 
 bool isProcessRunning(const wchar_t* name) {
     HMODULE kernel = GetModuleHandleW(L"KERNEL32.DLL");
-    if (!kernel) return false;
+    if (!kernel)
+        return false;
     using Snapshot = HANDLE(WINAPI*)(DWORD, DWORD);
     using Walk = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
     auto snapshot = reinterpret_cast<Snapshot>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "CreateToolhelp32Snapshot")));
-    auto first = reinterpret_cast<Walk>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "Process32FirstW")));
+    auto first =
+        reinterpret_cast<Walk>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32FirstW")));
     auto next =
         reinterpret_cast<Walk>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32NextW")));
-    if (!snapshot || !first || !next) return false;
+    if (!snapshot || !first || !next)
+        return false;
 
     win::ScopedHandle processes(snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!processes) return false;
+    if (!processes)
+        return false;
     PROCESSENTRY32W entry = {};
     entry.dwSize = kProcessEntrySize;
     for (BOOL more = first(processes.get(), &entry); more; more = next(processes.get(), &entry)) {
         entry.szExeFile[MAX_PATH - 1] = L'\0';
-        if (wcscmp(baseName(entry.szExeFile), name) == 0) return true;
+        if (wcscmp(baseName(entry.szExeFile), name) == 0)
+            return true;
     }
     return false;
 }
@@ -86,7 +93,8 @@ DWORD findProcessId(const wchar_t* name) {
             }
             continue;
         }
-        if (imageBaseNameMatches(pid, name)) return pid;
+        if (imageBaseNameMatches(pid, name))
+            return pid;
     }
     return 0;
 }

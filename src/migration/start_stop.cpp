@@ -23,7 +23,8 @@ char gErrorTextUtf8[kErrorTextChars];
 
 bool quotePath(const std::wstring& path, std::wstring& quoted) {
     quoted.clear();
-    if (path.size() + 2 > win::kMaxPathChars - 1) return false;
+    if (path.size() + 2 > win::kMaxPathChars - 1)
+        return false;
     quoted = L"\"" + path + L"\"";
     return true;
 }
@@ -34,7 +35,8 @@ StartStop::StartStop() {
     if (n > 0 && n <= win::kMaxPathChars) {
         workingFolder_.assign(folder, n);
         for (wchar_t& c : workingFolder_) {
-            if (c == L'/') c = L'\\';
+            if (c == L'/')
+                c = L'\\';
         }
         SetCurrentDirectoryW(workingFolder_.c_str());
         rampartExecutable_ = workingFolder_ + L"\\" + L"Rampart.exe";
@@ -44,7 +46,8 @@ StartStop::StartStop() {
 DWORD StartStop::waitUntilGone(SC_HANDLE manager, const wchar_t* name) {
     for (int poll = 0; poll < kMaxPolls; ++poll) {
         win::ScopedServiceHandle probe(OpenServiceW(manager, name, SERVICE_ALL_ACCESS));
-        if (!probe) return ERROR_SUCCESS;
+        if (!probe)
+            return ERROR_SUCCESS;
         probe.reset();
         Sleep(kPollIntervalMs);
     }
@@ -65,17 +68,21 @@ DWORD StartStop::deleteAndWait(SC_HANDLE manager, SC_HANDLE service, const wchar
 
 DWORD StartStop::deleteGlacisd() {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) return GetLastError();
+    if (!manager)
+        return GetLastError();
     SC_HANDLE service = OpenServiceW(manager.get(), kGlacisService, SERVICE_ALL_ACCESS);
-    if (!service) return GetLastError();
+    if (!service)
+        return GetLastError();
     return deleteAndWait(manager.get(), service, kGlacisService);
 }
 
 DWORD StartStop::removeService(const wchar_t* name) {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) return GetLastError();
+    if (!manager)
+        return GetLastError();
     SC_HANDLE service = OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS);
-    if (!service) return GetLastError();
+    if (!service)
+        return GetLastError();
 
     SERVICE_STATUS status = {};
     if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
@@ -87,10 +94,14 @@ DWORD StartStop::removeService(const wchar_t* name) {
     return deleteAndWait(manager.get(), service, name);
 }
 
-DWORD StartStop::createService(const wchar_t* executable, const wchar_t* name,
-                               const wchar_t* displayName, DWORD type, DWORD startType) {
+DWORD StartStop::createService(const wchar_t* executable,
+                               const wchar_t* name,
+                               const wchar_t* displayName,
+                               DWORD type,
+                               DWORD startType) {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) return GetLastError();
+    if (!manager)
+        return GetLastError();
 
     win::ScopedServiceHandle existing(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
     if (existing) {
@@ -105,14 +116,16 @@ DWORD StartStop::createService(const wchar_t* executable, const wchar_t* name,
     }
 
     std::wstring command;
-    if (!quotePath(executable ? executable : L"", command)) return win::kPathTooLong;
+    if (!quotePath(executable ? executable : L"", command))
+        return win::kPathTooLong;
     win::ScopedServiceHandle created(CreateServiceW(
-        manager.get(), name, displayName, SERVICE_ALL_ACCESS, type, startType,
-        SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        manager.get(), name, displayName, SERVICE_ALL_ACCESS, type, startType, SERVICE_ERROR_NORMAL,
+        command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     return created ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD StartStop::addService(const wchar_t* executable, const wchar_t* name,
+DWORD StartStop::addService(const wchar_t* executable,
+                            const wchar_t* name,
                             const wchar_t* displayName) {
     return createService(executable, name, displayName, SERVICE_WIN32_OWN_PROCESS,
                          SERVICE_DEMAND_START);
@@ -126,23 +139,30 @@ DWORD StartStop::addService(const wchar_t* executable) {
 
 DWORD StartStop::startSingleService(const wchar_t* name) {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, MAXIMUM_ALLOWED));
-    if (!manager) return GetLastError();
+    if (!manager)
+        return GetLastError();
     win::ScopedServiceHandle service(OpenServiceW(manager.get(), name, MAXIMUM_ALLOWED));
-    if (!service) return GetLastError();
+    if (!service)
+        return GetLastError();
     return StartServiceW(service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD StartStop::startRampart() {
-    if (rampartExecutable_.empty() || !win::fitsPath(rampartExecutable_)) return ENAMETOOLONG;
-    if (_waccess(rampartExecutable_.c_str(), 0) != 0) return static_cast<DWORD>(errno);
+    if (rampartExecutable_.empty() || !win::fitsPath(rampartExecutable_))
+        return ENAMETOOLONG;
+    if (_waccess(rampartExecutable_.c_str(), 0) != 0)
+        return static_cast<DWORD>(errno);
     std::wstring quoted;
-    if (!quotePath(rampartExecutable_, quoted)) return ENAMETOOLONG;
+    if (!quotePath(rampartExecutable_, quoted))
+        return ENAMETOOLONG;
     const wchar_t* argv[] = {quoted.c_str(), L"-s", nullptr};
     errno = 0;
     intptr_t result = _wspawnv(_P_WAIT, rampartExecutable_.c_str(), argv);
-    if (result == 0) return 0;
+    if (result == 0)
+        return 0;
     // The program ran and failed: its exit code, since errno says nothing then.
-    if (result != -1) return static_cast<DWORD>(result);
+    if (result != -1)
+        return static_cast<DWORD>(result);
     return static_cast<DWORD>(errno);
 }
 
@@ -154,7 +174,8 @@ const wchar_t* errorText(DWORD code) {
         return gErrorText;
     }
     gErrorText[n] = L'\0';
-    while (n > 0 && gErrorText[n - 1] < L' ') gErrorText[--n] = L'\0';
+    while (n > 0 && gErrorText[n - 1] < L' ')
+        gErrorText[--n] = L'\0';
     return gErrorText;
 }
 
@@ -169,7 +190,8 @@ const char* errorTextUtf8(DWORD code) {
         char piece[8];
         int bytes = WideCharToMultiByte(CP_UTF8, 0, text + i, static_cast<int>(units), piece,
                                         sizeof(piece), nullptr, nullptr);
-        if (bytes <= 0 || used + static_cast<size_t>(bytes) + 1 > kErrorTextChars) break;
+        if (bytes <= 0 || used + static_cast<size_t>(bytes) + 1 > kErrorTextChars)
+            break;
         memcpy(gErrorTextUtf8 + used, piece, static_cast<size_t>(bytes));
         used += static_cast<size_t>(bytes);
         i += units;

@@ -8,7 +8,7 @@
 #include <string>
 
 class StartStop {
-public:
+  public:
     // Records the current folder (slashes turned into backslashes) and makes it current again.
     StartStop();
 
@@ -31,11 +31,14 @@ public:
     const std::wstring& workingFolder() const { return workingFolder_; }
     const std::wstring& rampartExecutable() const { return rampartExecutable_; }
 
-private:
+  private:
     DWORD waitUntilGone(SC_HANDLE manager, const wchar_t* name);
     DWORD deleteAndWait(SC_HANDLE manager, SC_HANDLE service, const wchar_t* name);
-    DWORD createService(const wchar_t* executable, const wchar_t* name, const wchar_t* displayName,
-                        DWORD type, DWORD startType);
+    DWORD createService(const wchar_t* executable,
+                        const wchar_t* name,
+                        const wchar_t* displayName,
+                        DWORD type,
+                        DWORD startType);
 
     std::wstring workingFolder_;
     std::wstring rampartExecutable_;

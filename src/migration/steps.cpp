@@ -8,9 +8,13 @@
 #include "policy_ui/local_ui.h"
 #include "policy_ui/policy_reader.h"
 
-void networkDriverStep(const RunContext& context) { UpdateNetworkDrivers(context.installDir); }
+void networkDriverStep(const RunContext& context) {
+    UpdateNetworkDrivers(context.installDir);
+}
 
-void filterDriverStep(const RunContext& context) { UpdateminiFilterDriver(context.installDir); }
+void filterDriverStep(const RunContext& context) {
+    UpdateminiFilterDriver(context.installDir);
+}
 
 void localUiStep(const RunContext& context, const std::wstring& programFolder) {
     bool includeLocalGUI = false;
@@ -24,13 +28,15 @@ void localUiStep(const RunContext& context, const std::wstring& programFolder) {
     if (wanted && present) {
         logMessage(gLogger, LOG_INFO, L"UI should be installed and exists\n");
     } else if (wanted) {
-        logMessage(gLogger, LOG_INFO, L"UI should be installed and and doesnt exist. Installing..\n");
+        logMessage(gLogger, LOG_INFO,
+                   L"UI should be installed and and doesnt exist. Installing..\n");
         if (!installUI(context.installDir, programFolder)) {
             logMessage(gLogger, LOG_ERROR, L"UI can't be installed \n");
         }
     } else if (present) {
         logMessage(gLogger, LOG_INFO, L"UI should NOT be installed and exists. deleting..\n");
-        if (!removeUI(context.installDir)) logMessage(gLogger, LOG_ERROR, L"UI can't be removed\n");
+        if (!removeUI(context.installDir))
+            logMessage(gLogger, LOG_ERROR, L"UI can't be removed\n");
     } else {
         logMessage(gLogger, LOG_INFO,
                    L"UI should NOT be installed and doesn't exists. Doing nothing...\n");

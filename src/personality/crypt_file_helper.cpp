@@ -14,7 +14,7 @@ constexpr int32_t kMaxLineCapacity = 1 << 24;
 // Byte source over an open C stream, read through the stream's own buffering. A read error
 // ends the data like the end of the file does.
 class FileByteSource : public cryptfile::ByteSource {
-public:
+  public:
     explicit FileByteSource(FILE* file) : file_(file) {}
     int ReadByte() override {
         int c = fgetc(file_);
@@ -27,7 +27,7 @@ public:
     size_t Read(uint8_t* buf, size_t n) override { return fread(buf, 1, n, file_); }
     bool ReadFailed() const override { return ferror(file_) != 0; }
 
-private:
+  private:
     FILE* file_;
 };
 
@@ -43,12 +43,22 @@ size_t UnitLength(const char16_t* text) {
 
 bool IsIniWhitespace(char16_t unit) {
     switch (unit) {
-    case 0x0009: case 0x000A: case 0x000B: case 0x000C: case 0x000D:
-    case 0x0020: case 0x00A0: case 0x1680:
-    case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-        return true;
-    default:
-        return unit >= 0x2000 && unit <= 0x200A;
+        case 0x0009:
+        case 0x000A:
+        case 0x000B:
+        case 0x000C:
+        case 0x000D:
+        case 0x0020:
+        case 0x00A0:
+        case 0x1680:
+        case 0x2028:
+        case 0x2029:
+        case 0x202F:
+        case 0x205F:
+        case 0x3000:
+            return true;
+        default:
+            return unit >= 0x2000 && unit <= 0x200A;
     }
 }
 
@@ -95,7 +105,9 @@ bool CCryptFileHelper::FileExists(const char16_t* path) const {
     return static_cast<bool>(personality::OpenFileUtf16(path, "rb"));
 }
 
-void CCryptFileHelper::SetPath(const char16_t* path) { path_ = path; }
+void CCryptFileHelper::SetPath(const char16_t* path) {
+    path_ = path;
+}
 
 bool CCryptFileHelper::Load(const char16_t* path) {
     path_ = path;
@@ -160,7 +172,8 @@ char16_t* CCryptFileHelper::NextWideLine() {
             break;
         }
         char16_t* rest = lineBuffer_.get() + length;
-        uint32_t restCapacity = static_cast<uint32_t>(lineCapacity_) - static_cast<uint32_t>(length);
+        uint32_t restCapacity =
+            static_cast<uint32_t>(lineCapacity_) - static_cast<uint32_t>(length);
         if (decoder_.ReadLineUtf16(rest, restCapacity) == nullptr) {
             break;
         }
@@ -216,7 +229,8 @@ void CCryptFileHelper::ParseLine(std::u16string line, std::u16string& currentSec
     AddEntry(currentSection, line.substr(0, equals), line.substr(equals + 1));
 }
 
-void CCryptFileHelper::AddEntry(const std::u16string& sectionName, const std::u16string& key,
+void CCryptFileHelper::AddEntry(const std::u16string& sectionName,
+                                const std::u16string& key,
                                 const std::u16string& value) {
     IniSection* section = FindSection(sectionName);
     if (section == nullptr) {
@@ -255,7 +269,8 @@ bool CCryptFileHelper::HasKey(const IniSection& section, const std::u16string& k
     return section.entries.find(key) != section.entries.end();
 }
 
-bool CCryptFileHelper::GetString(const std::u16string& section, const std::u16string& key,
+bool CCryptFileHelper::GetString(const std::u16string& section,
+                                 const std::u16string& key,
                                  std::u16string& out) const {
     const IniSection* found = FindSection(section);
     if (found == nullptr) {
@@ -273,7 +288,8 @@ bool CCryptFileHelper::GetString(const std::u16string& section, const std::u16st
     return true;
 }
 
-bool CCryptFileHelper::GetInt(const std::u16string& section, const std::u16string& key,
+bool CCryptFileHelper::GetInt(const std::u16string& section,
+                              const std::u16string& key,
                               int32_t& out) const {
     std::u16string text;
     if (!GetString(section, key, text)) {

@@ -47,7 +47,7 @@ bool IsIniWhitespace(char16_t unit);
 int32_t ParseDecimalInt32(const std::u16string& text);
 
 class CCryptFileHelper {
-public:
+  public:
     CCryptFileHelper();
     virtual ~CCryptFileHelper();
 
@@ -73,7 +73,8 @@ public:
 
     // True when the section holds the key (both compared exactly); out receives the value
     // then and is left untouched otherwise.
-    bool GetString(const std::u16string& section, const std::u16string& key,
+    bool GetString(const std::u16string& section,
+                   const std::u16string& key,
                    std::u16string& out) const;
     // As GetString; out receives the value converted by ParseDecimalInt32.
     bool GetInt(const std::u16string& section, const std::u16string& key, int32_t& out) const;
@@ -93,12 +94,13 @@ public:
     // Current size of the line buffer in UTF-16 units (4 at construction, doubled as needed).
     int32_t lineCapacity() const { return lineCapacity_; }
 
-private:
+  private:
     // Next line, ending in exactly one line feed; null at end of file or when no source is
     // attached. The buffer grows (doubling) until it holds the whole line.
     char16_t* NextWideLine();
     void ParseLines();
-    void AddEntry(const std::u16string& sectionName, const std::u16string& key,
+    void AddEntry(const std::u16string& sectionName,
+                  const std::u16string& key,
                   const std::u16string& value);
     IniSection* FindSection(const std::u16string& name);
     const IniSection* FindSection(const std::u16string& name) const;
@@ -106,13 +108,13 @@ private:
     // Grows lineBuffer_ to twice its size, keeping its text; false when that is impossible.
     bool GrowLineBuffer();
 
-    personality::UniqueFile file_;              // open only while Load runs
-    const char16_t* path_ = nullptr;            // not owned
+    personality::UniqueFile file_;    // open only while Load runs
+    const char16_t* path_ = nullptr;  // not owned
     int32_t encrypted_ = 0;
-    cryptfile::TextDecoder decoder_;            // cipher state and line cutting
+    cryptfile::TextDecoder decoder_;  // cipher state and line cutting
     int32_t lineCapacity_ = 0;
     std::unique_ptr<char16_t[]> lineBuffer_;
     std::vector<IniSection> sections_;
     int32_t encoding_ = cryptfile::EncodingNone;
-    bool attached_ = false;                     // a source is attached while a load runs
+    bool attached_ = false;  // a source is attached while a load runs
 };

@@ -57,7 +57,7 @@ struct Personality {
     int32_t edition = 0;  // 0 desktop, 1 server
     std::u16string ProductName;
     std::u16string AgentNamespace;
-    std::vector<std::u16string> policyNames;                  // in file order, repeats kept
+    std::vector<std::u16string> policyNames;                    // in file order, repeats kept
     std::map<std::u16string, std::u16string> policyNamespaces;  // a repeated name keeps its last
     std::u16string SchemaVersion;
     std::u16string AgentModel;

@@ -66,12 +66,18 @@ const TextField kLaterTexts[] = {
 }  // namespace
 
 const char16_t* const kGuiLevelKeys[kGuiLevelCount] = {
-    u"FeatureFirewall",       u"FeatureIPS",
-    u"FeatureBOEP",           u"FeatureAVCompliance",
-    u"FeatureAppControl",     u"FeatureAppControlLearningMode",
-    u"FeatureVPS",            u"FeatureSPManagement",
-    u"FeatureAdaptivePolicy", u"FeatureAgentProtection",
-    u"FeatureAVCompliancePopup", u"FeatureAV",
+    u"FeatureFirewall",
+    u"FeatureIPS",
+    u"FeatureBOEP",
+    u"FeatureAVCompliance",
+    u"FeatureAppControl",
+    u"FeatureAppControlLearningMode",
+    u"FeatureVPS",
+    u"FeatureSPManagement",
+    u"FeatureAdaptivePolicy",
+    u"FeatureAgentProtection",
+    u"FeatureAVCompliancePopup",
+    u"FeatureAV",
     u"FeatureEmail",
 };
 
@@ -111,7 +117,8 @@ std::u16string NextToken(const std::u16string& text, char16_t separator, size_t&
     return field;
 }
 
-void ParsePolicyNamespaces(const std::u16string& text, std::vector<std::u16string>& names,
+void ParsePolicyNamespaces(const std::u16string& text,
+                           std::vector<std::u16string>& names,
                            std::map<std::u16string, std::u16string>& namespaces) {
     size_t position = 0;
     while (position < text.size()) {

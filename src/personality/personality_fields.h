@@ -32,7 +32,8 @@ std::u16string NextToken(const std::u16string& text, char16_t separator, size_t&
 // "name^namespace" at its first '^'; an item without '^' is ignored. The whole text is
 // parsed, whatever its length. Appends to names (repeats kept) and sets namespaces[name]
 // (the last repeat wins).
-void ParsePolicyNamespaces(const std::u16string& text, std::vector<std::u16string>& names,
+void ParsePolicyNamespaces(const std::u16string& text,
+                           std::vector<std::u16string>& names,
                            std::map<std::u16string, std::u16string>& namespaces);
 
 // For each policy name with a '/' and text after its last '/': that text plus ".xml".

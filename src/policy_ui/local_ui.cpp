@@ -25,7 +25,8 @@ constexpr size_t kShellPathChars = 1024;
 
 template <typename... Args>
 void logLine(int32_t level, const wchar_t* format, Args... args) {
-    if (gLogger != nullptr) logMessage(gLogger, level, format, args...);
+    if (gLogger != nullptr)
+        logMessage(gLogger, level, format, args...);
 }
 
 bool shellFolder(int csidl, const wchar_t* failureText, std::wstring& dir) {
@@ -45,9 +46,12 @@ bool shellFolder(int csidl, const wchar_t* failureText, std::wstring& dir) {
 // The Startup folder and, only when that was obtained, the Programs folder; false when either
 // is missing, after logging which.
 bool shellFolders(std::wstring& startup, std::wstring& programs) {
-    if (RegCntrl::getStartupDir(startup)) RegCntrl::getStartMenuDir(programs);
-    if (startup.empty()) logLine(LOG_ERROR, L"installUI(): getStartupDir() failed\n");
-    if (programs.empty()) logLine(LOG_ERROR, L"installUI(): getStartMenuDir() failed\n");
+    if (RegCntrl::getStartupDir(startup))
+        RegCntrl::getStartMenuDir(programs);
+    if (startup.empty())
+        logLine(LOG_ERROR, L"installUI(): getStartupDir() failed\n");
+    if (programs.empty())
+        logLine(LOG_ERROR, L"installUI(): getStartMenuDir() failed\n");
     return !startup.empty() && !programs.empty();
 }
 
@@ -78,7 +82,8 @@ void createMenuFolder(const std::wstring& folder) {
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
             logLine(LOG_ERROR, L"FileCntrl.CreateDir() failed on directory %S.  Error: (%d) %s\n",
-                    win::narrowForLog(folder).c_str(), result, errorText(static_cast<DWORD>(result)));
+                    win::narrowForLog(folder).c_str(), result,
+                    errorText(static_cast<DWORD>(result)));
             break;
         default:
             break;
@@ -86,12 +91,14 @@ void createMenuFolder(const std::wstring& folder) {
 }
 
 DWORD copyProgram(const std::wstring& source, const std::wstring& destination) {
-    if (!win::fitsPath(source) || !win::fitsPath(destination)) return ERROR_FILENAME_EXCED_RANGE;
+    if (!win::fitsPath(source) || !win::fitsPath(destination))
+        return ERROR_FILENAME_EXCED_RANGE;
     return CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD deleteFile(const std::wstring& path) {
-    if (!win::fitsPath(path)) return ERROR_FILENAME_EXCED_RANGE;
+    if (!win::fitsPath(path))
+        return ERROR_FILENAME_EXCED_RANGE;
     return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
@@ -112,7 +119,8 @@ bool getStartMenuDir(std::wstring& dir) {
 }  // namespace RegCntrl
 
 bool isDirectory(const std::wstring& path) {
-    if (!win::fitsPath(path)) return false;
+    if (!win::fitsPath(path))
+        return false;
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
@@ -130,7 +138,8 @@ bool installUI(const std::wstring& installDir, const std::wstring& programFolder
 
     std::wstring startup;
     std::wstring programs;
-    if (!shellFolders(startup, programs)) return true;
+    if (!shellFolders(startup, programs))
+        return true;
     ShortcutPaths paths = shortcutPaths(startup, programs);
 
     createMenuFolder(paths.menuFolder);
@@ -157,7 +166,8 @@ bool removeUI(const std::wstring& installDir) {
 
     std::wstring startup;
     std::wstring programs;
-    if (!shellFolders(startup, programs)) return true;
+    if (!shellFolders(startup, programs))
+        return true;
     ShortcutPaths paths = shortcutPaths(startup, programs);
 
     if (!isDirectory(paths.menuFolder)) {

@@ -32,7 +32,8 @@ policy_ui::PolicyMarker scan(FILE* text) {
     policy_ui::PolicyScanner scanner;
     char piece[policy_ui::kPolicyPieceChars + 1];
     while (std::fgets(piece, sizeof(piece), text)) {
-        if (scanner.Feed(piece) != policy_ui::PolicyMarker::None) break;
+        if (scanner.Feed(piece) != policy_ui::PolicyMarker::None)
+            break;
     }
     return scanner.result();
 }
@@ -40,12 +41,14 @@ policy_ui::PolicyMarker scan(FILE* text) {
 }  // namespace
 
 std::string toUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
+    if (text.empty())
+        return std::string();
     // Three bytes hold any unit's UTF-8 form (a surrogate pair needs four for its two units).
     std::vector<char> buffer(text.size() * 3 + 1);
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer.data(),
                                       static_cast<int>(buffer.size()), nullptr, nullptr);
-    if (n <= 0) return std::string();
+    if (n <= 0)
+        return std::string();
     return std::string(buffer.data());
 }
 
@@ -59,7 +62,8 @@ bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) {
             logMessage(gLogger, LOG_ERROR, L"Can't find policy file. %s\n", policyPath.c_str());
         return false;
     }
-    if (gLogger) logMessage(gLogger, LOG_INFO, L"Found policy file \n");
+    if (gLogger)
+        logMessage(gLogger, LOG_INFO, L"Found policy file \n");
 
     win::ScopedFile text;
     if (!DecryptFileToFile(toUtf8(policyPath).c_str(), toUtf8(textPath).c_str())) {
@@ -82,12 +86,14 @@ bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) {
     switch (scan(text.get())) {
         case policy_ui::PolicyMarker::True:
             includeLocalGUI = true;
-            if (gLogger) logMessage(gLogger, LOG_INFO, L"LocalUI Set. \n");
+            if (gLogger)
+                logMessage(gLogger, LOG_INFO, L"LocalUI Set. \n");
             cleanUp(text, textPath);
             return true;
         case policy_ui::PolicyMarker::False:
             includeLocalGUI = false;
-            if (gLogger) logMessage(gLogger, LOG_INFO, L"LocalUI not Set. \n");
+            if (gLogger)
+                logMessage(gLogger, LOG_INFO, L"LocalUI not Set. \n");
             cleanUp(text, textPath);
             return true;
         case policy_ui::PolicyMarker::None:

@@ -15,11 +15,15 @@ constexpr HRESULT kShortcutPathTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED
 // with "glacis" (any letter case) gets the argument "-closed" and icon 30, any other none and
 // icon 0; the description is the file name. Initialises COM (single-threaded apartment) on the
 // first call of the process and never uninitialises it.
-HRESULT createShortcut(const std::wstring& linkPath, const std::wstring& targetFolder,
+HRESULT createShortcut(const std::wstring& linkPath,
+                       const std::wstring& targetFolder,
                        const std::wstring& targetFileName);
 
 // Writes the shortcut at linkPath, replacing an existing file. The target is expanded to a full
 // path (E_FAIL when that fails), which is also the icon file; the working folder is the folder
 // of the full target. arguments may be null (none are set). Expects COM to be initialised.
-HRESULT createLink(const std::wstring& linkPath, const std::wstring& targetPath,
-                   const std::wstring& description, const wchar_t* arguments, int32_t iconIndex);
+HRESULT createLink(const std::wstring& linkPath,
+                   const std::wstring& targetPath,
+                   const std::wstring& description,
+                   const wchar_t* arguments,
+                   int32_t iconIndex);

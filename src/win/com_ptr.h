@@ -10,7 +10,7 @@ namespace win {
 
 template <typename Interface>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
@@ -32,18 +32,20 @@ public:
     }
     Interface* detach() { return std::exchange(p_, nullptr); }
     void reset(Interface* p = nullptr) {
-        if (p_ != nullptr) p_->Release();
+        if (p_ != nullptr)
+            p_->Release();
         p_ = p;
     }
 
     // Asks this object for another of its interfaces.
     template <typename Other>
     HRESULT queryInterface(REFIID iid, ComPtr<Other>& out) const {
-        if (p_ == nullptr) return E_POINTER;
+        if (p_ == nullptr)
+            return E_POINTER;
         return p_->QueryInterface(iid, out.receive());
     }
 
-private:
+  private:
     Interface* p_ = nullptr;
 };
 

@@ -18,12 +18,15 @@ LONG readStringValue(HKEY key, const wchar_t* name, size_t maxChars, std::wstrin
     DWORD bytes = static_cast<DWORD>((maxChars + 1) * sizeof(wchar_t));
     LONG rc = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
                                &bytes);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS)
+        return rc;
     size_t chars = bytes / sizeof(wchar_t);
     // Stop at the first terminator the value holds; an unterminated value ends at its size.
     size_t length = 0;
-    while (length < chars && buffer[length] != L'\0') ++length;
-    if (length > maxChars) return ERROR_MORE_DATA;
+    while (length < chars && buffer[length] != L'\0')
+        ++length;
+    if (length > maxChars)
+        return ERROR_MORE_DATA;
     value.assign(buffer.data(), length);
     return ERROR_SUCCESS;
 }

@@ -10,7 +10,7 @@ namespace win {
 
 template <typename Traits>
 class Scoped {
-public:
+  public:
     using Handle = typename Traits::Handle;
     Scoped() = default;
     explicit Scoped(Handle h) : h_(h) {}
@@ -33,11 +33,12 @@ public:
     }
     Handle release() { return std::exchange(h_, Traits::invalid()); }
     void reset(Handle h = Traits::invalid()) {
-        if (Traits::valid(h_)) Traits::close(h_);
+        if (Traits::valid(h_))
+            Traits::close(h_);
         h_ = h;
     }
 
-private:
+  private:
     Handle h_ = Traits::invalid();
 };
 

@@ -12,7 +12,9 @@ namespace win {
 constexpr size_t kMaxPathChars = 260;
 constexpr DWORD kPathTooLong = ERROR_FILENAME_EXCED_RANGE;  // 206
 
-inline bool fitsPath(const std::wstring& path) { return path.size() <= kMaxPathChars; }
+inline bool fitsPath(const std::wstring& path) {
+    return path.size() <= kMaxPathChars;
+}
 
 // Formats with the Microsoft CRT's rules (%s wide, %S narrow) at whatever length the text
 // needs. Empty on a formatting failure.

@@ -9,7 +9,8 @@ int wmain() {
     int code = 0;
     FILE* f = _wfopen((fake::selfPath() + L".mode").c_str(), L"rb");
     if (f) {
-        if (fscanf(f, "%d", &code) != 1) code = 0;
+        if (fscanf(f, "%d", &code) != 1)
+            code = 0;
         fclose(f);
     }
     return code;

@@ -17,7 +17,8 @@ inline std::wstring selfPath() {
 }
 
 inline std::string utf8(const std::wstring& w) {
-    if (w.empty()) return std::string();
+    if (w.empty())
+        return std::string();
     int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
     std::string s(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
@@ -40,10 +41,12 @@ inline std::string readMode(const char* defaultMode, int& code) {
     code = 0;
     char word[64] = {};
     FILE* f = _wfopen((selfPath() + L".mode").c_str(), L"rb");
-    if (!f) return defaultMode;
+    if (!f)
+        return defaultMode;
     int fields = fscanf(f, "%63s %d", word, &code);
     fclose(f);
-    if (fields < 1) return defaultMode;
+    if (fields < 1)
+        return defaultMode;
     return word;
 }
 

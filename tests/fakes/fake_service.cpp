@@ -36,7 +36,8 @@ DWORD WINAPI handler(DWORD control, DWORD, void*, void*) {
 
 void WINAPI serviceMain(DWORD, wchar_t**) {
     gStatusHandle = RegisterServiceCtrlHandlerExW(L"", handler, nullptr);
-    if (!gStatusHandle) return;
+    if (!gStatusHandle)
+        return;
     report(SERVICE_RUNNING);
     Sleep(INFINITE);
 }
@@ -59,16 +60,19 @@ int wmain(int argc, wchar_t** argv) {
         std::wstring marker = fake::selfPath() + L".hung";
         if (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
             FILE* f = _wfopen(marker.c_str(), L"wb");
-            if (f) fclose(f);
+            if (f)
+                fclose(f);
             mode = "hang";
         }
     }
     if (mode == "hang") {
         Sleep(INFINITE);
     }
-    if (mode == "exit") return code;
+    if (mode == "exit")
+        return code;
     wchar_t name[] = L"";
     SERVICE_TABLE_ENTRYW table[] = {{name, serviceMain}, {nullptr, nullptr}};
-    if (!StartServiceCtrlDispatcherW(table)) return code;
+    if (!StartServiceCtrlDispatcherW(table))
+        return code;
     return 0;
 }

@@ -28,20 +28,18 @@ void showHost(const char* title) {
         wprintf(L"  service %-10ls %-8ls start=%-6ls type=0x%03lx path=%ls\n", name, state, start,
                 info.serviceType, info.binaryPath.c_str());
     }
-    for (const wchar_t* file : {L"hotmend.exe", L"glacis.exe", L"policy.xml", L"policy.txt",
-                                L"QsxFFilter.dll"}) {
+    for (const wchar_t* file :
+         {L"hotmend.exe", L"glacis.exe", L"policy.xml", L"policy.txt", L"QsxFFilter.dll"}) {
         wprintf(L"  file    %-14ls %ls\n", file,
                 host::exists(kInstall + L"\\" + file) ? L"present" : L"absent");
     }
 }
 
 void showShortcuts() {
-    const std::wstring programs =
-        L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
-    for (const std::wstring& link :
-         {programs + L"\\QSX\\Tarvos Server\\Tarvos Server Agent.lnk",
-          programs + L"\\StartUp\\Tarvos Server Agent.lnk",
-          programs + L"\\QSX\\Tarvos Server\\Tarvos Readme.lnk"}) {
+    const std::wstring programs = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+    for (const std::wstring& link : {programs + L"\\QSX\\Tarvos Server\\Tarvos Server Agent.lnk",
+                                     programs + L"\\StartUp\\Tarvos Server Agent.lnk",
+                                     programs + L"\\QSX\\Tarvos Server\\Tarvos Readme.lnk"}) {
         wprintf(L"  link    %ls %ls\n", link.c_str(), host::exists(link) ? L"present" : L"absent");
     }
 }
@@ -57,7 +55,8 @@ void showInstallerRuns() {
 void installService(const std::wstring& name, const std::wstring& exe, bool start) {
     host::installFake(L"fake_service.exe", kInstall + L"\\" + exe);
     host::createService(name, L"\"" + kInstall + L"\\" + exe + L"\"");
-    if (start) host::startService(name);
+    if (start)
+        host::startService(name);
 }
 
 }  // namespace
@@ -73,8 +72,8 @@ int main() {
     installService(L"Rampart", L"Rampart.exe", true);
     // The new agent's files, copied in by the deployment system.
     host::installFake(L"fake_service.exe", kInstall + L"\\thService.exe");
-    for (const wchar_t* dir : {L"\\NetInstall\\x64", L"\\IfsInstall\\x64",
-                               L"\\drivers\\qsxnet", L"\\drivers\\qsxfltr\\x86\\Win2K3"}) {
+    for (const wchar_t* dir : {L"\\NetInstall\\x64", L"\\IfsInstall\\x64", L"\\drivers\\qsxnet",
+                               L"\\drivers\\qsxfltr\\x86\\Win2K3"}) {
         host::makeDirs(kInstall + dir);
     }
     host::installFake(L"fake_installer.exe", kInstall + L"\\NetInstall\\x64\\NetInst.exe");
@@ -85,8 +84,9 @@ int main() {
                     "RegistryKey=SOFTWARE\\QSX\\Tarvos Desktop\r\n");
     host::setString(L"SOFTWARE\\QSX\\HostAgent", L"InstallDir", kInstall);
     host::writeFile(kInstall + L"\\policy.xml",
-                    testsupport::encipher(std::string("<?xml version=\"1.0\"?>\r\n<Policy IncludeLocalGUI='true'>\r\n"
-                             "</Policy>\r\n")));
+                    testsupport::encipher(
+                        std::string("<?xml version=\"1.0\"?>\r\n<Policy IncludeLocalGUI='true'>\r\n"
+                                    "</Policy>\r\n")));
     host::installFake(L"fake_service.exe", kTool + L"\\glacis.exe", "exit 0");
     host::installFake(L"fake_service.exe", kTool + L"\\Rampart.exe", "exit 0");
 
@@ -98,7 +98,8 @@ int main() {
 
     wprintf(L"\n== %ls ==\n", host::logPath().c_str());
     std::string log = host::readFile(host::logPath());
-    if (log.compare(0, 3, "\xEF\xBB\xBF") == 0) log.erase(0, 3);
+    if (log.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        log.erase(0, 3);
     fwrite(log.data(), 1, log.size(), stdout);
     fflush(stdout);
     showHost("Host after");

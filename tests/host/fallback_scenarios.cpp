@@ -81,7 +81,8 @@ TEST_F(HostTest, EarlierLogIsGoneAndNumberedCopiesRotate) {
         EXPECT_EQ(host::readFile(dir + L"\\" + std::to_wstring(n) + L"_Relocator.log"),
                   "copy " + std::to_string(n - 1));
     }
-    for (int n = 1; n <= 5; ++n) DeleteFileW((dir + L"\\" + std::to_wstring(n) + L"_Relocator.log").c_str());
+    for (int n = 1; n <= 5; ++n)
+        DeleteFileW((dir + L"\\" + std::to_wstring(n) + L"_Relocator.log").c_str());
 }
 
 namespace {
@@ -89,7 +90,8 @@ namespace {
 std::string osLine() {
     std::string log = host::readFile(host::logPath());
     size_t at = log.find("OS Version Info: ");
-    if (at == std::string::npos) return std::string();
+    if (at == std::string::npos)
+        return std::string();
     return log.substr(at, log.find("\r\n", at) - at);
 }
 
@@ -114,9 +116,11 @@ TEST_F(HostTest, HeaderBlockNamesTheFileLevelsAndTheWindowsVersion) {
     const std::string rule(72, '=');
     EXPECT_EQ(log.compare(0, 3 + 2 + 72 + 2, "\xEF\xBB\xBF\r\n" + rule + "\r\n"), 0);
     EXPECT_NE(log.find("\r\nTarvos Host Logging: Relocator.log\r\n"), std::string::npos);
-    EXPECT_NE(log.find("\r\nInitial Logging Subscriptions: ERROR WARN INFO\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\nInitial Logging Subscriptions: ERROR WARN INFO\r\n"),
+              std::string::npos);
     // Wine's default version: Windows 7 SP1, workstation. The manifest lets the tool see it.
-    EXPECT_EQ(osLine(), "OS Version Info: Microsoft Windows NT 6.1  \"Service Pack 1\" (ver 6.1 build 7601)");
+    EXPECT_EQ(osLine(),
+              "OS Version Info: Microsoft Windows NT 6.1  \"Service Pack 1\" (ver 6.1 build 7601)");
 }
 
 TEST_F(HostTest, HeaderOnWindowsServer2008) {

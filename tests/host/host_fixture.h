@@ -14,7 +14,8 @@ namespace host {
 using Lines = std::vector<std::string>;
 
 inline std::string utf8(const std::wstring& w) {
-    if (w.empty()) return std::string();
+    if (w.empty())
+        return std::string();
     int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
     std::string s(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
@@ -22,7 +23,7 @@ inline std::string utf8(const std::wstring& w) {
 }
 
 class HostTest : public ::testing::Test {
-protected:
+  protected:
     const std::wstring root = L"C:\\relo";
     const std::wstring tool = L"C:\\relo\\tool";
     const std::wstring install = L"C:\\relo\\inst";
@@ -58,8 +59,10 @@ protected:
     }
 
     // Registers a service whose program is the service fake copied into the install folder.
-    void registerFake(const std::wstring& service, const std::wstring& exe,
-                      const std::string& mode = "", DWORD startType = SERVICE_DEMAND_START,
+    void registerFake(const std::wstring& service,
+                      const std::wstring& exe,
+                      const std::string& mode = "",
+                      DWORD startType = SERVICE_DEMAND_START,
                       DWORD type = SERVICE_WIN32_OWN_PROCESS) {
         installFake(L"fake_service.exe", install + L"\\" + exe, mode);
         ASSERT_EQ(createService(service, L"\"" + install + L"\\" + exe + L"\"", startType, type),
@@ -77,18 +80,31 @@ protected:
     // The records of the service steps alone: those of the driver and local UI steps dropped.
     Lines serviceRecords() {
         static const char* const kStepPrefixes[] = {
-            "INFO: ExecuteCommand: ", "ERROR: ExecuteCommand: ", "INFO: Previous QSXNET ",
-            "INFO: QSXNET Installation ", "INFO: UpdateminiFilterDriver", "INFO: User Logged in:",
-            "INFO: IsLongHornServer()", "INFO: Found policy file", "ERROR: Can't find policy file.",
-            "ERROR: Can't decrypt policy file.", "ERROR: Can't delete policy.txt",
-            "ERROR: Something went wrong with reading policy file", "INFO: LocalUI ",
-            "INFO: UI should", "INFO: Copying file", "INFO: Deleting file", "ERROR: File can't",
+            "INFO: ExecuteCommand: ",
+            "ERROR: ExecuteCommand: ",
+            "INFO: Previous QSXNET ",
+            "INFO: QSXNET Installation ",
+            "INFO: UpdateminiFilterDriver",
+            "INFO: User Logged in:",
+            "INFO: IsLongHornServer()",
+            "INFO: Found policy file",
+            "ERROR: Can't find policy file.",
+            "ERROR: Can't decrypt policy file.",
+            "ERROR: Can't delete policy.txt",
+            "ERROR: Something went wrong with reading policy file",
+            "INFO: LocalUI ",
+            "INFO: UI should",
+            "INFO: Copying file",
+            "INFO: Deleting file",
+            "ERROR: File can't",
             "ERROR: UI can't"};
         Lines kept;
         for (const std::string& record : records()) {
             bool step = false;
-            for (const char* prefix : kStepPrefixes) step = step || record.rfind(prefix, 0) == 0;
-            if (!step) kept.push_back(record);
+            for (const char* prefix : kStepPrefixes)
+                step = step || record.rfind(prefix, 0) == 0;
+            if (!step)
+                kept.push_back(record);
         }
         return kept;
     }

@@ -12,7 +12,8 @@ namespace host {
 namespace {
 
 std::wstring wide(const std::string& s) {
-    if (s.empty()) return std::wstring();
+    if (s.empty())
+        return std::wstring();
     int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), nullptr, 0);
     std::wstring w(n, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
@@ -24,7 +25,8 @@ std::wstring wide(const std::string& s) {
 std::wstring toWindowsPath(const std::string& unixPath) {
     std::wstring w = L"Z:" + wide(unixPath);
     for (wchar_t& c : w) {
-        if (c == L'/') c = L'\\';
+        if (c == L'/')
+            c = L'\\';
     }
     return w;
 }
@@ -38,13 +40,15 @@ std::wstring binDir() {
         std::wstring s(self);
         return s.substr(0, s.find_last_of(L'\\'));
     }
-    if (bin[0] == '/') return toWindowsPath(bin);
+    if (bin[0] == '/')
+        return toWindowsPath(bin);
     return wide(bin);
 }
 
 bool writeFile(const std::wstring& path, const std::string& bytes) {
     FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     size_t n = fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
     return n == bytes.size();
@@ -52,11 +56,13 @@ bool writeFile(const std::wstring& path, const std::string& bytes) {
 
 std::string readFile(const std::wstring& path) {
     FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return std::string();
+    if (!f)
+        return std::string();
     std::string out;
     char buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
     fclose(f);
     return out;
 }
@@ -67,25 +73,30 @@ bool exists(const std::wstring& path) {
 
 void removeTree(const std::wstring& path) {
     DWORD attrs = GetFileAttributesW(path.c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES) return;
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return;
     if (attrs & FILE_ATTRIBUTE_DIRECTORY && !(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WIN32_FIND_DATAW data;
         HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
         if (find != INVALID_HANDLE_VALUE) {
             do {
                 std::wstring name = data.cFileName;
-                if (name != L"." && name != L"..") removeTree(path + L"\\" + name);
+                if (name != L"." && name != L"..")
+                    removeTree(path + L"\\" + name);
             } while (FindNextFileW(find, &data));
             FindClose(find);
         }
         RemoveDirectoryW(path.c_str());
     } else {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(path.c_str())) RemoveDirectoryW(path.c_str());
+        if (!DeleteFileW(path.c_str()))
+            RemoveDirectoryW(path.c_str());
     }
 }
 
-void makeDirs(const std::wstring& path) { SHCreateDirectoryExW(nullptr, path.c_str(), nullptr); }
+void makeDirs(const std::wstring& path) {
+    SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+}
 
 std::wstring freshFolder(const std::wstring& path) {
     removeTree(path);
@@ -113,7 +124,8 @@ std::vector<std::string> runsOf(const std::wstring& exe) {
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
@@ -130,12 +142,15 @@ void setString(const std::wstring& key, const std::wstring& name, const std::wst
     RegCloseKey(h);
 }
 
-void deleteKey(const std::wstring& key) { RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str()); }
+void deleteKey(const std::wstring& key) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+}
 
 ServiceInfo queryService(const std::wstring& name) {
     ServiceInfo info;
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!scm) return info;
+    if (!scm)
+        return info;
     SC_HANDLE svc = OpenServiceW(scm, name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     if (svc) {
         info.exists = true;
@@ -149,29 +164,35 @@ ServiceInfo queryService(const std::wstring& name) {
             info.startType = config->dwStartType;
         }
         SERVICE_STATUS status = {};
-        if (QueryServiceStatus(svc, &status)) info.state = status.dwCurrentState;
+        if (QueryServiceStatus(svc, &status))
+            info.state = status.dwCurrentState;
         CloseServiceHandle(svc);
     }
     CloseServiceHandle(scm);
     return info;
 }
 
-DWORD createService(const std::wstring& name, const std::wstring& command, DWORD startType,
+DWORD createService(const std::wstring& name,
+                    const std::wstring& command,
+                    DWORD startType,
                     DWORD type) {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!scm) return GetLastError();
+    if (!scm)
+        return GetLastError();
     SC_HANDLE svc = CreateServiceW(scm, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, type,
                                    startType, SERVICE_ERROR_NORMAL, command.c_str(), nullptr,
                                    nullptr, nullptr, nullptr, nullptr);
     DWORD rc = svc ? 0 : GetLastError();
-    if (svc) CloseServiceHandle(svc);
+    if (svc)
+        CloseServiceHandle(svc);
     CloseServiceHandle(scm);
     return rc;
 }
 
 DWORD startService(const std::wstring& name) {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!scm) return GetLastError();
+    if (!scm)
+        return GetLastError();
     SC_HANDLE svc = OpenServiceW(scm, name.c_str(), SERVICE_ALL_ACCESS);
     DWORD rc = 0;
     if (!svc) {
@@ -181,14 +202,16 @@ DWORD startService(const std::wstring& name) {
         CloseServiceHandle(svc);
     }
     CloseServiceHandle(scm);
-    if (rc == 0) waitForState(name, SERVICE_RUNNING, 10000);
+    if (rc == 0)
+        waitForState(name, SERVICE_RUNNING, 10000);
     return rc;
 }
 
 bool waitForState(const std::wstring& name, DWORD state, DWORD timeoutMs) {
     for (DWORD waited = 0; waited <= timeoutMs; waited += 50) {
         ServiceInfo info = queryService(name);
-        if (info.exists && info.state == state) return true;
+        if (info.exists && info.state == state)
+            return true;
         Sleep(50);
     }
     return false;
@@ -196,7 +219,8 @@ bool waitForState(const std::wstring& name, DWORD state, DWORD timeoutMs) {
 
 void removeService(const std::wstring& name) {
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!scm) return;
+    if (!scm)
+        return;
     SC_HANDLE svc = OpenServiceW(scm, name.c_str(), SERVICE_ALL_ACCESS);
     if (svc) {
         SERVICE_STATUS status = {};
@@ -210,7 +234,8 @@ void removeService(const std::wstring& name) {
         CloseServiceHandle(svc);
         for (int i = 0; i < 200; ++i) {
             SC_HANDLE probe = OpenServiceW(scm, name.c_str(), SERVICE_QUERY_STATUS);
-            if (!probe) break;
+            if (!probe)
+                break;
             CloseServiceHandle(probe);
             Sleep(50);
         }
@@ -243,7 +268,8 @@ RunResult run(const std::wstring& commandLine, const std::wstring& currentFolder
     CloseHandle(writeEnd);
     char buf[4096];
     DWORD n = 0;
-    while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0) result.output.append(buf, n);
+    while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
+        result.output.append(buf, n);
     WaitForSingleObject(pi.hProcess, INFINITE);
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hProcess);
@@ -266,7 +292,8 @@ HANDLE spawn(const std::wstring& commandLine, const std::wstring& currentFolder)
 
 void killByName(const std::wstring& exeName) {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return;
+    if (snap == INVALID_HANDLE_VALUE)
+        return;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL ok = Process32FirstW(snap, &entry); ok; ok = Process32NextW(snap, &entry)) {
@@ -284,10 +311,12 @@ void killByName(const std::wstring& exeName) {
 
 std::vector<std::string> logRecords(const std::wstring& path) {
     std::string text = readFile(path);
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
     std::string lf;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
         lf += text[i];
     }
     static const std::regex stamp(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d T0x\d+ )");
@@ -311,12 +340,15 @@ std::wstring windowsDir() {
     return dir;
 }
 
-std::wstring logPath() { return windowsDir() + L"\\Relocator.log"; }
+std::wstring logPath() {
+    return windowsDir() + L"\\Relocator.log";
+}
 
 std::wstring userName() {
     wchar_t name[256] = {};
     DWORD size = 256;
-    if (!GetUserNameW(name, &size)) return std::wstring();
+    if (!GetUserNameW(name, &size))
+        return std::wstring();
     return name;
 }
 

@@ -40,7 +40,8 @@ struct ServiceInfo {
     DWORD state = 0;  // SERVICE_STOPPED etc.; 0 when unknown
 };
 ServiceInfo queryService(const std::wstring& name);
-DWORD createService(const std::wstring& name, const std::wstring& command,
+DWORD createService(const std::wstring& name,
+                    const std::wstring& command,
                     DWORD startType = SERVICE_DEMAND_START,
                     DWORD type = SERVICE_WIN32_OWN_PROCESS);
 DWORD startService(const std::wstring& name);

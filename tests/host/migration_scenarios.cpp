@@ -9,7 +9,7 @@ using host::Lines;
 namespace {
 
 class MigrationTest : public HostTest {
-protected:
+  protected:
     // The typical old-agent host: Glacis registered from its old folder and stopped, HotMend
     // and Rampart registered and running, the new agent's files in the installation folder.
     void SetUpOldAgentHost(bool withHotMend = true, bool withRampart = true) {
@@ -49,7 +49,9 @@ protected:
         EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 5000));
     }
 
-    std::string pickUpLine() const { return "ERROR: Pick up GlacisUi from " + host::utf8(tool) + "\n"; }
+    std::string pickUpLine() const {
+        return "ERROR: Pick up GlacisUi from " + host::utf8(tool) + "\n";
+    }
 };
 
 }  // namespace
@@ -61,11 +63,11 @@ TEST_F(MigrationTest, OldAgentHostMovesToTheNewAgent) {
     // Standard output is a text stream: its line feed reaches the pipe as CR LF.
     EXPECT_EQ(result.output, "\r\nRamp found ");
     EXPECT_EQ(serviceRecords(), (Lines{
-                             "INFO: starting Logging Now\n ",
-                             "INFO: Rampart Found. Removing.. \n",
-                             "INFO: Installing ramp.. \n",
-                             pickUpLine(),
-                         }));
+                                    "INFO: starting Logging Now\n ",
+                                    "INFO: Rampart Found. Removing.. \n",
+                                    "INFO: Installing ramp.. \n",
+                                    pickUpLine(),
+                                }));
     expectDemandStartIn(L"Glacis", L"glacisd.exe");
     expectDemandStartIn(L"Rampart", L"Rampart.exe");
     EXPECT_FALSE(host::queryService(L"HotMend").exists);
@@ -84,13 +86,13 @@ TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(serviceRecords(), (Lines{
-                             "INFO: starting Logging Now\n ",
-                             "ERROR: Glacisd can't be removed with errcode: 1072\n",
-                             "INFO: Rampart Found. Removing.. \n",
-                             "ERROR: Glacisd can't be added with errcode: 1072\n",
-                             "INFO: Installing ramp.. \n",
-                             pickUpLine(),
-                         }));
+                                    "INFO: starting Logging Now\n ",
+                                    "ERROR: Glacisd can't be removed with errcode: 1072\n",
+                                    "INFO: Rampart Found. Removing.. \n",
+                                    "ERROR: Glacisd can't be added with errcode: 1072\n",
+                                    "INFO: Installing ramp.. \n",
+                                    pickUpLine(),
+                                }));
     auto glacis = host::queryService(L"Glacis");
     ASSERT_TRUE(glacis.exists);
     EXPECT_EQ(glacis.binaryPath, L"\"" + root + L"\\old\\glacisd.exe\"");
@@ -103,12 +105,12 @@ TEST_F(MigrationTest, WithoutHotMendAndRampart) {
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(serviceRecords(), (Lines{
-                             "INFO: starting Logging Now\n ",
-                             "ERROR: HotMend can't be removed with errcode: 1060\n",
-                             "ERROR: HotMend can't be deleted with errcode: 2\n",
-                             "INFO: Rampart Doesnt exist. Not Removing \n",
-                             pickUpLine(),
-                         }));
+                                    "INFO: starting Logging Now\n ",
+                                    "ERROR: HotMend can't be removed with errcode: 1060\n",
+                                    "ERROR: HotMend can't be deleted with errcode: 2\n",
+                                    "INFO: Rampart Doesnt exist. Not Removing \n",
+                                    pickUpLine(),
+                                }));
     EXPECT_FALSE(host::queryService(L"Rampart").exists);
     expectDemandStartIn(L"Glacis", L"glacisd.exe");
     expectTarvosRegisteredAndRunning();
@@ -133,9 +135,8 @@ TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCode) {
     Lines log = serviceRecords();
     ASSERT_FALSE(log.empty());
     EXPECT_NE(result.exitCode, 0u);
-    EXPECT_EQ(log.back(),
-              "ERROR: TarvosAgent can't be started with errcode: " +
-                  std::to_string(result.exitCode) + "\n");
+    EXPECT_EQ(log.back(), "ERROR: TarvosAgent can't be started with errcode: " +
+                              std::to_string(result.exitCode) + "\n");
     EXPECT_FALSE(host::exists(install + L"\\policy.xml"));
     EXPECT_FALSE(host::exists(install + L"\\policy.txt"));
 }

@@ -9,7 +9,7 @@ using host::Lines;
 namespace {
 
 class RestartTest : public HostTest {
-protected:
+  protected:
     void SetUp() override {
         HostTest::SetUp();
         registerGlacis();
@@ -47,8 +47,8 @@ TEST_F(RestartTest, StartSucceedsAndRampartRuns) {
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(serviceRecords(), (Lines{"INFO: starting Logging Now\n ", kDetected,
-                                "INFO: Successfull thService Start\n",
-                                "INFO: Rampart DETECTED. Starting it\n"}));
+                                       "INFO: Successfull thService Start\n",
+                                       "INFO: Rampart DETECTED. Starting it\n"}));
     EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 5000));
     EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
     EXPECT_FALSE(host::waitForState(L"Glacis", SERVICE_RUNNING, 0));
@@ -59,9 +59,9 @@ TEST_F(RestartTest, FailedStartWithoutAgentProcessStartsGlacisOnly) {
     auto result = runRelocator();
     // Rampart is not registered: its removal fails with 1060 and the exit code is 0.
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(serviceRecords(), (Lines{"INFO: starting Logging Now\n ", kDetected, kTryOld,
-                                kRemovingRampart,
-                                "ERROR: Rampart can't be removed with errcode: 1060\n"}));
+    EXPECT_EQ(serviceRecords(),
+              (Lines{"INFO: starting Logging Now\n ", kDetected, kTryOld, kRemovingRampart,
+                     "ERROR: Rampart can't be removed with errcode: 1060\n"}));
     EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000));
     EXPECT_EQ(host::runsOf(install + L"\\thService.exe").size(), 1u) << "no second start";
 }

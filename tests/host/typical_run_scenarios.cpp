@@ -16,7 +16,6 @@ const std::wstring kMenuLink = kPrograms + L"\\QSX\\Tarvos Server\\Tarvos Server
 const std::wstring kStartupLink = kPrograms + L"\\StartUp\\Tarvos Server Agent.lnk";
 const std::wstring kReadmeLink = kPrograms + L"\\QSX\\Tarvos Server\\Tarvos Readme.lnk";
 
-
 void setWineVersion(const wchar_t* version) {
     const wchar_t* path = L"Software\\Wine\\AppDefaults\\Relocator.exe";
     if (!version) {
@@ -31,13 +30,13 @@ void setWineVersion(const wchar_t* version) {
 }
 
 class TypicalRunTest : public HostTest {
-protected:
+  protected:
     void SetUp() override {
         HostTest::SetUp();
         host::removeTree(kPrograms + L"\\QSX");
         DeleteFileW(kStartupLink.c_str());
-        for (const wchar_t* dir : {L"\\NetInstall\\x64", L"\\IfsInstall\\x64",
-                                   L"\\drivers\\qsxnet", L"\\drivers\\qsxfltr\\x86\\Win2K3"}) {
+        for (const wchar_t* dir : {L"\\NetInstall\\x64", L"\\IfsInstall\\x64", L"\\drivers\\qsxnet",
+                                   L"\\drivers\\qsxfltr\\x86\\Win2K3"}) {
             host::makeDirs(install + dir);
         }
         host::installFake(L"fake_installer.exe", netInst());
@@ -66,7 +65,8 @@ protected:
         registerFake(L"HotMend", L"hotmend.exe");
         ASSERT_EQ(host::startService(L"HotMend"), 0u);
         host::installFake(L"fake_service.exe", install + L"\\thService.exe");
-        if (!policy.empty()) host::writeFile(install + L"\\policy.xml", testsupport::encipher(policy));
+        if (!policy.empty())
+            host::writeFile(install + L"\\policy.xml", testsupport::encipher(policy));
     }
 
     Lines driverRecords() const {
@@ -127,8 +127,8 @@ TEST_F(TypicalRunTest, OldAgentHostOn64BitWindows) {
               (Lines{runsLine(netInst(), L"-u qsxnet "),
                      runsLine(netInst(), L"-i qsxnet \"" + install + L"\\drivers\\qsxnet\"")}));
     EXPECT_EQ(host::runsOf(ifsInst()),
-              (Lines{runsLine(ifsInst(), L"-i \"" + install + L"\\drivers\\qsxfltr\" \"" +
-                                             install + L"\\qsxfltr.log\"")}));
+              (Lines{runsLine(ifsInst(), L"-i \"" + install + L"\\drivers\\qsxfltr\" \"" + install +
+                                             L"\\qsxfltr.log\"")}));
     // The library reached the product folder named by the personality's registry key.
     EXPECT_EQ(host::readFile(install + L"\\QsxFFilter.dll"), "library");
 

@@ -16,7 +16,7 @@ using namespace cryptfile_win_test;
 const std::wstring kDir = L"C:\\relo_reader";
 
 class ReaderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { host::freshFolder(kDir); }
     void TearDown() override { host::removeTree(kDir); }
     static std::wstring Path(const wchar_t* name) { return kDir + L"\\" + name; }
@@ -32,7 +32,8 @@ std::vector<std::string> AllLines(CCryptFileReader& reader) {
     while (const char* line = reader.NextLine()) {
         EXPECT_EQ(reader.LineLength(), std::strlen(line));
         lines.emplace_back(line, reader.LineLength());
-        if (lines.size() > 10000) break;
+        if (lines.size() > 10000)
+            break;
     }
     return lines;
 }
@@ -78,7 +79,8 @@ TEST_F(ReaderTest, LineBufferDoublesUntilALongLineFitsAndStaysGrown) {
     CCryptFileReader reader;
     EXPECT_EQ(reader.LineCapacity(), 12);
     std::string longLine(700, 'x');
-    for (size_t i = 0; i < longLine.size(); ++i) longLine[i] = static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < longLine.size(); ++i)
+        longLine[i] = static_cast<char>('a' + i % 26);
     ASSERT_TRUE(
         reader.Open(File(L"long.ini", Encipher("short\n" + longLine + "\r\nafter\n")).c_str(),
                     false, cryptfile::kKeyText));
@@ -110,7 +112,8 @@ TEST_F(ReaderTest, UnitLinesComeOutWholeAsUtf8) {
     // far longer in UTF-8 than in units, handed out whole and never cut inside a character.
     std::u16string euros(300, u'\u20AC');
     std::u16string astral;
-    for (int i = 0; i < 100; ++i) astral += u"\U0001F600a";
+    for (int i = 0; i < 100; ++i)
+        astral += u"\U0001F600a";
     CCryptFileReader reader;
     ASSERT_TRUE(
         reader.Open(File(L"units.ini", UnitFile(euros + u"\r\n" + astral + u"\nend")).c_str(),
@@ -120,7 +123,8 @@ TEST_F(ReaderTest, UnitLinesComeOutWholeAsUtf8) {
     ASSERT_NE(reader.NextLine(), nullptr);  // the two units the file opens with
 
     std::string euro8;
-    for (int i = 0; i < 300; ++i) euro8 += "\xE2\x82\xAC";
+    for (int i = 0; i < 300; ++i)
+        euro8 += "\xE2\x82\xAC";
     std::string astral8;
     for (int i = 0; i < 100; ++i)
         astral8 +=
@@ -142,7 +146,8 @@ TEST_F(ReaderTest, UnitLinesComeOutWholeAsUtf8) {
         }();
         EXPECT_EQ(units.find(u'\uFFFD'), std::u16string::npos) << "a piece cut a character";
         joined += p;
-        if (!p.empty() && p.back() == '\n') break;
+        if (!p.empty() && p.back() == '\n')
+            break;
     }
     EXPECT_EQ(joined, euro8 + "\n");
 }
@@ -170,7 +175,8 @@ TEST_F(ReaderTest, ZeroBytesStayInsideTheLine) {
     ASSERT_TRUE(reader.IsEncrypted());
     ASSERT_EQ(reader.GetEncoding(), cryptfile::EncodingAnsi);
     std::vector<std::string> lines;
-    while (const char* line = reader.NextLine()) lines.emplace_back(line, reader.LineLength());
+    while (const char* line = reader.NextLine())
+        lines.emplace_back(line, reader.LineLength());
     EXPECT_EQ(lines, (Lines{std::string("\xFF\xFE"
                                         "a\0b\0\n",
                                         7),

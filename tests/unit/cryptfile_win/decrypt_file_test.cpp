@@ -15,7 +15,7 @@ using namespace cryptfile_win_test;
 const std::wstring kDir = L"C:\\relo_decrypt";
 
 class DecryptTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { host::freshFolder(kDir); }
     void TearDown() override {
         SetFileAttributesW(Path(L"out.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -51,7 +51,8 @@ TEST_F(DecryptTest, LongLinesComeOutWhole) {
     // Lines of several hundred bytes, one longer than the 1 MiB blocks the output is gathered
     // in, and enough short lines that blocks fill up and are written mid-text.
     std::vector<int> lengths = {300, 600, 5, 1500, 1300000};
-    for (int i = 0; i < 40000; ++i) lengths.push_back(20 + i % 60);
+    for (int i = 0; i < 40000; ++i)
+        lengths.push_back(20 + i % 60);
     for (int len : lengths) {
         std::string line(static_cast<size_t>(len), ' ');
         for (int i = 0; i < len; ++i)
@@ -69,7 +70,8 @@ TEST_F(DecryptTest, UnitTextIsWrittenAsUtf8) {
     const size_t first = out.find("\r\n");
     ASSERT_NE(first, std::string::npos);
     std::string cjk;
-    for (int i = 0; i < 200; ++i) cjk += "\xE4\xB8\xAD";
+    for (int i = 0; i < 200; ++i)
+        cjk += "\xE4\xB8\xAD";
     EXPECT_EQ(out.substr(first + 2), "caf\xC3\xA9\r\n" + cjk + "\r\n\xF0\x9F\x98\x80\r\n");
 }
 
@@ -92,7 +94,8 @@ TEST_F(DecryptTest, PlainSourcesAreCopiedExactly) {
     ASSERT_TRUE(Run(utf8));
     EXPECT_EQ(Out(), utf8);
     std::string big(300000, 'z');
-    for (size_t i = 0; i < big.size(); i += 61) big[i] = '\n';
+    for (size_t i = 0; i < big.size(); i += 61)
+        big[i] = '\n';
     ASSERT_TRUE(Run(big));
     EXPECT_EQ(Out(), big);
     // Empty: an empty destination, and true.
@@ -150,7 +153,8 @@ TEST_F(DecryptTest, DestinationThatCannotBeWrittenGivesFalse) {
 
 // Present, as far as Windows can tell: a link to a device has no attributes, but is not missing.
 bool Present(const std::wstring& path) {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
     const DWORD error = GetLastError();
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
@@ -161,7 +165,8 @@ bool Present(const std::wstring& path) {
 // read-failure test below shows the removal of an ordinary file.
 TEST_F(DecryptTest, WriteFailureGivesFalse) {
     const char* full = std::getenv("RELOCATOR_FULL_DIR");
-    if (!full || !*full) GTEST_SKIP() << "RELOCATOR_FULL_DIR not set (run through CTest)";
+    if (!full || !*full)
+        GTEST_SKIP() << "RELOCATOR_FULL_DIR not set (run through CTest)";
     const std::wstring dir = host::toWindowsPath(full);
     const bool removable = DeleteFileW((dir + L"\\probe.txt").c_str()) != FALSE;
     for (bool enciphered : {false, true}) {
@@ -169,7 +174,8 @@ TEST_F(DecryptTest, WriteFailureGivesFalse) {
         const std::wstring link = dir + (enciphered ? L"\\enciphered.txt" : L"\\plain.txt");
         ASSERT_TRUE(Present(link)) << "the fixture makes the link";
         std::string text;
-        for (int i = 0; i < 2000; ++i) text += "<entry n='" + std::to_string(i) + "'/>\n";
+        for (int i = 0; i < 2000; ++i)
+            text += "<entry n='" + std::to_string(i) + "'/>\n";
         ASSERT_TRUE(host::writeFile(Path(L"src.xml"), enciphered ? Encipher(text) : text));
         EXPECT_FALSE(DecryptFileToFile(Utf8(Path(L"src.xml")).c_str(), Utf8(link).c_str()));
         EXPECT_EQ(Present(link), !removable);
@@ -181,7 +187,8 @@ TEST_F(DecryptTest, WriteFailureGivesFalse) {
 TEST_F(DecryptTest, ReadFailureGivesFalseAndRemovesTheDestination) {
     const std::wstring failing = L"Z:\\proc\\self\\mem";
     FILE* probe = _wfopen(failing.c_str(), L"rb");
-    if (!probe) GTEST_SKIP() << "no /proc/self/mem here";
+    if (!probe)
+        GTEST_SKIP() << "no /proc/self/mem here";
     fclose(probe);
 
     // Classification reads nothing and finds it plain: the copy's read fails.

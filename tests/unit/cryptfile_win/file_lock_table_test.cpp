@@ -35,7 +35,8 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 std::wstring Normalize(const CFileLockTable& table, const wchar_t* path, size_t capacity = 261) {
     std::wstring out(capacity ? capacity : 1, L'#');
-    if (!table.NormalizeLockPath(path, &out[0], capacity)) return L"<false>";
+    if (!table.NormalizeLockPath(path, &out[0], capacity))
+        return L"<false>";
     return std::wstring(out.c_str());
 }
 
@@ -47,7 +48,7 @@ std::wstring CurrentFolder() {
 
 // Runs a test body with the current folder set to a fresh one, and restores it.
 class InFolder {
-public:
+  public:
     explicit InFolder(const std::wstring& folder) : old_(CurrentFolder()), folder_(folder) {
         host::freshFolder(folder);
         SetCurrentDirectoryW(folder.c_str());
@@ -57,7 +58,7 @@ public:
         host::removeTree(folder_);
     }
 
-private:
+  private:
     std::wstring old_;
     std::wstring folder_;
 };
@@ -197,7 +198,8 @@ TEST(FileLockTable, MutexHeldByAnotherProcessTimesOutAfterThirtySeconds) {
         opened = reader.Open(Utf8(jobs).c_str(), true, cryptfile::kKeyText);
         readerSeconds = SecondsSince(start);
         readerLock = reader.LockedPath();
-        if (const char* line = reader.NextLine()) firstLine = line;
+        if (const char* line = reader.NextLine())
+            firstLine = line;
     });
 
     CFileLockTable table;

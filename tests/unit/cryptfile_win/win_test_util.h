@@ -17,7 +17,9 @@
 namespace cryptfile_win_test {
 
 // The stored form of a plain text under the system's key text.
-inline std::string Encipher(const std::string& plain) { return testsupport::encipher(plain); }
+inline std::string Encipher(const std::string& plain) {
+    return testsupport::encipher(plain);
+}
 
 inline std::string Utf16LeBytes(const std::u16string& text) {
     std::string out;
@@ -43,7 +45,8 @@ inline std::string UnitFile(const std::u16string& text) {
 }
 
 inline std::string Utf8(const std::wstring& w) {
-    if (w.empty()) return std::string();
+    if (w.empty())
+        return std::string();
     const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], n, nullptr, nullptr);
@@ -65,9 +68,11 @@ inline DWORD WaitElsewhere(const wchar_t* name, DWORD waitMs = 0) {
     DWORD result = WAIT_FAILED;
     std::thread other([&] {
         win::ScopedHandle m(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
-        if (!m) return;
+        if (!m)
+            return;
         result = WaitForSingleObject(m.get(), waitMs);
-        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(m.get());
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
+            ReleaseMutex(m.get());
     });
     other.join();
     return result;
@@ -76,7 +81,7 @@ inline DWORD WaitElsewhere(const wchar_t* name, DWORD waitMs = 0) {
 // The helper program that owns a named mutex in another process: "hold" keeps it until the
 // done event is set (or holdMs passes), "abandon" ends without releasing it.
 class MutexHolder {
-public:
+  public:
     MutexHolder(const std::wstring& mutexName, const std::wstring& mode, DWORD holdMs = 60000) {
         const std::wstring tag = mutexName + L"_" + std::to_wstring(GetCurrentProcessId());
         ready_.reset(CreateEventW(nullptr, TRUE, FALSE, (tag + L"_ready").c_str()));
@@ -86,12 +91,15 @@ public:
         process_.reset(host::spawn(cmd, L""));
     }
     ~MutexHolder() {
-        if (done_) SetEvent(done_.get());
-        if (process_) WaitForSingleObject(process_.get(), 10000);
+        if (done_)
+            SetEvent(done_.get());
+        if (process_)
+            WaitForSingleObject(process_.get(), 10000);
     }
     // True once the helper owns the mutex.
     bool WaitReady(DWORD ms = 20000) {
-        if (!process_ || !ready_) return false;
+        if (!process_ || !ready_)
+            return false;
         HANDLE both[] = {ready_.get(), process_.get()};
         return WaitForMultipleObjects(2, both, FALSE, ms) == WAIT_OBJECT_0;
     }
@@ -103,7 +111,7 @@ public:
         return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0;
     }
 
-private:
+  private:
     win::ScopedHandle ready_;
     win::ScopedHandle done_;
     win::ScopedHandle process_;

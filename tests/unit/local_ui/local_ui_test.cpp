@@ -36,8 +36,8 @@ bool readCommonPrograms(std::wstring& value, DWORD& type) {
     }
     wchar_t data[1024] = {};
     DWORD size = sizeof(data) - sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), kCommonPrograms, nullptr, &type,
-                         reinterpret_cast<BYTE*>(data), &size) != 0) {
+    if (RegQueryValueExW(key.get(), kCommonPrograms, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                         &size) != 0) {
         return false;
     }
     value = data;
@@ -56,12 +56,13 @@ bool writeCommonPrograms(const std::wstring& value, DWORD type) {
 
 std::wstring shellPath(int csidl) {
     wchar_t path[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return L"";
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return L"";
     return path;
 }
 
 class LocalUiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         startup_ = shellPath(CSIDL_COMMON_STARTUP);
         programs_ = shellPath(CSIDL_COMMON_PROGRAMS);
@@ -81,8 +82,10 @@ protected:
     }
     void TearDown() override {
         log_.reset();
-        if (!savedPrograms_.empty()) writeCommonPrograms(savedPrograms_, savedProgramsType_);
-        if (!startupAway_.empty()) MoveFileW(startupAway_.c_str(), startup_.c_str());
+        if (!savedPrograms_.empty())
+            writeCommonPrograms(savedPrograms_, savedProgramsType_);
+        if (!startupAway_.empty())
+            MoveFileW(startupAway_.c_str(), startup_.c_str());
         cleanShellFolders();
         host::removeTree(kRoot);
         DeleteFileW((kRoot + L"_test.log").c_str());
@@ -162,7 +165,8 @@ TEST_F(LocalUiTest, InstallCopiesTheProgramAndWritesTheThreeShortcuts) {
 TEST_F(LocalUiTest, InstallOverAnExistingInstallationReplacesProgramAndShortcuts) {
     host::makeDirs(menu_);
     host::writeFile(kInstall + L"\\glacis.exe", "an older user interface");
-    for (const std::wstring& p : {menuAgent_, startupAgent_, readme_}) host::writeFile(p, "stale");
+    for (const std::wstring& p : {menuAgent_, startupAgent_, readme_})
+        host::writeFile(p, "stale");
     ASSERT_TRUE(installUI(kInstall, kProgramFolder));
     EXPECT_EQ(host::readFile(kInstall + L"\\glacis.exe"), kProgramBytes);
     expectAgentShortcut(menuAgent_);
@@ -190,8 +194,8 @@ TEST_F(LocalUiTest, InstallWhenTheMenuFolderCannotBeMadeLogsBothLinesAndMakesNoS
     std::string menu = uitest::narrow(menu_);
     EXPECT_EQ(records(),
               (Lines{copyLine(),
-                     "ERROR: FileCntrl.CreateDir() failed on directory " + menu +
-                         ".  Error: (3) " + uitest::narrow(errorText(ERROR_PATH_NOT_FOUND)) + "\n",
+                     "ERROR: FileCntrl.CreateDir() failed on directory " + menu + ".  Error: (3) " +
+                         uitest::narrow(errorText(ERROR_PATH_NOT_FOUND)) + "\n",
                      "ERROR: " + menu + " not found. Shortcut cant be created"}));
 }
 
@@ -220,10 +224,9 @@ TEST_F(LocalUiTest, AMenuFolderThatIsALinkCountsAsMissing) {
     EXPECT_EQ(host::readFile(kRoot + L"\\elsewhere\\Tarvos Readme.lnk"), "kept");
 
     std::string menu = uitest::narrow(menu_);
-    EXPECT_EQ(records(), (Lines{copyLine(),
-                                "ERROR: " + menu + " not found. Shortcut cant be created",
-                                deleteLine(),
-                                "ERROR: " + menu + " not found. Shortcut cant be deleted\n"}));
+    EXPECT_EQ(records(),
+              (Lines{copyLine(), "ERROR: " + menu + " not found. Shortcut cant be created",
+                     deleteLine(), "ERROR: " + menu + " not found. Shortcut cant be deleted\n"}));
 }
 
 TEST_F(LocalUiTest, WithoutTheStartupFolderBothFolderFailuresAreLoggedAndTheResultIsTrue) {
@@ -304,7 +307,8 @@ TEST_F(LocalUiTest, ShortcutsWhosePathsWouldNotFitAreNotWrittenUnderACutName) {
     std::vector<std::wstring> names;
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if (data.cFileName[0] != L'.') names.push_back(data.cFileName);
+            if (data.cFileName[0] != L'.')
+                names.push_back(data.cFileName);
         } while (FindNextFileW(find, &data));
         FindClose(find);
     }
@@ -371,12 +375,11 @@ TEST_F(LocalUiTest, InstallationPathsBeyond260CharactersAreRefusedNotCut) {
     EXPECT_EQ(host::readFile(destination.substr(0, 260)), "not the program");
 
     std::string d = uitest::narrow(destination);
-    EXPECT_EQ(records(),
-              (Lines{"INFO: Copying file " + uitest::narrow(kProgramFolder) + "\\glacis.exe to " +
-                         d + "\n",
-                     "ERROR: File can't  be copied with errcode : 206\n",
-                     "INFO: Deleting file " + d + " \n",
-                     "ERROR: File can't  be deleted with errcode : 206\n"}));
+    EXPECT_EQ(records(), (Lines{"INFO: Copying file " + uitest::narrow(kProgramFolder) +
+                                    "\\glacis.exe to " + d + "\n",
+                                "ERROR: File can't  be copied with errcode : 206\n",
+                                "INFO: Deleting file " + d + " \n",
+                                "ERROR: File can't  be deleted with errcode : 206\n"}));
 }
 
 TEST_F(LocalUiTest, ShellFoldersAreTheCurrentAllUsersFolders) {

@@ -14,7 +14,7 @@ namespace {
 const std::wstring kDir = L"C:\\relo_sc";
 
 class ShortcutTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         host::freshFolder(kDir);
         host::makeDirs(kDir + L"\\app");

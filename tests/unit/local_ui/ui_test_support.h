@@ -35,7 +35,7 @@ bool removeUnixSymlink(const std::wstring& linkPath);
 
 // A log file for one test, with gLogger pointing at it until close() or destruction.
 class TestLog {
-public:
+  public:
     explicit TestLog(const std::wstring& path);
     ~TestLog();
     TestLog(const TestLog&) = delete;
@@ -43,7 +43,7 @@ public:
     // Closes the file and detaches gLogger; returns the records "LEVEL: message".
     std::vector<std::string> records();
 
-private:
+  private:
     std::wstring path_;
     THLogger logger_;
 };

@@ -12,13 +12,14 @@ namespace {
 const std::wstring kDir = L"C:\\relo_log";
 
 class LoggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { host::freshFolder(kDir); }
     void TearDown() override { host::removeTree(kDir); }
     std::wstring path(const wchar_t* name) const { return kDir + L"\\" + name; }
     static std::string text(const std::wstring& p) {
         std::string t = host::readFile(p);
-        if (t.compare(0, 3, "\xEF\xBB\xBF") == 0) t.erase(0, 3);
+        if (t.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            t.erase(0, 3);
         return t;
     }
 };
@@ -35,7 +36,8 @@ TEST_F(LoggerTest, RecordFormatWithAndWithoutTag) {
     auto records = host::logRecords(path(L"a.log"));
     EXPECT_EQ(records, (std::vector<std::string>{"INFO: value 42 of wide\n", "ERROR: bad\n"}));
     std::string t = text(path(L"a.log"));
-    std::regex record(R"((\d\d)/(\d\d)/(\d{4}) (\d\d):(\d\d):(\d\d) T0x(\d+) INFO: value 42 of wide\r\n)");
+    std::regex record(
+        R"((\d\d)/(\d\d)/(\d{4}) (\d\d):(\d\d):(\d\d) T0x(\d+) INFO: value 42 of wide\r\n)");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(t, m, record)) << t;
     EXPECT_EQ(std::stoul(m[7].str()), GetCurrentThreadId());
@@ -100,8 +102,8 @@ TEST_F(LoggerTest, NonAsciiTextIsWrittenAsUtf8) {
     logger.open(path(L"u.log").c_str(), 7, LOG_FILE, nullptr);
     logMessage(&logger, LOG_INFO, L"%s\n", L"Gr\u00fc\u00dfe \u4e2d");
     logger.close();
-    EXPECT_EQ(host::logRecords(path(L"u.log")),
-              (std::vector<std::string>{"INFO: Gr\xC3\xBC\xC3\x9F" "e \xE4\xB8\xAD\n"}));
+    EXPECT_EQ(host::logRecords(path(L"u.log")), (std::vector<std::string>{"INFO: Gr\xC3\xBC\xC3\x9F"
+                                                                          "e \xE4\xB8\xAD\n"}));
 }
 
 TEST_F(LoggerTest, ReopenSamePathKeepsTheFileOtherPathSwitches) {
@@ -183,16 +185,30 @@ int gRegisterCalls = 0;
 int gEventsSent = 0;
 std::wstring gLastEventText;
 
-ULONG WINAPI countingRegister(WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION,
-                              LPCWSTR, LPCWSTR, PTRACEHANDLE handle) {
+ULONG WINAPI countingRegister(WMIDPREQUEST,
+                              PVOID,
+                              LPCGUID,
+                              ULONG,
+                              PTRACE_GUID_REGISTRATION,
+                              LPCWSTR,
+                              LPCWSTR,
+                              PTRACEHANDLE handle) {
     ++gRegisterCalls;
     *handle = 77;
     return ERROR_SUCCESS;
 }
-ULONG WINAPI okUnregister(TRACEHANDLE) { return ERROR_SUCCESS; }
-TRACEHANDLE WINAPI loggerHandle(PVOID) { return 5; }
-ULONG WINAPI enableFlags(TRACEHANDLE) { return 0; }
-UCHAR WINAPI enableLevel(TRACEHANDLE) { return 4; }
+ULONG WINAPI okUnregister(TRACEHANDLE) {
+    return ERROR_SUCCESS;
+}
+TRACEHANDLE WINAPI loggerHandle(PVOID) {
+    return 5;
+}
+ULONG WINAPI enableFlags(TRACEHANDLE) {
+    return 0;
+}
+UCHAR WINAPI enableLevel(TRACEHANDLE) {
+    return 4;
+}
 ULONG WINAPI countingTraceEvent(TRACEHANDLE, PEVENT_TRACE_HEADER header) {
     ++gEventsSent;
     gLastEventText = reinterpret_cast<TraceEventRecord*>(header)->text;
@@ -223,8 +239,8 @@ TEST_F(LoggerTest, NewLogStartsWithTheHeaderBlockOnce) {
 }
 
 TEST_F(LoggerTest, TraceOutputRegistersOnceAndSendsOnlyWhileEnabled) {
-    TraceApi fake = {countingRegister, okUnregister,      loggerHandle,
-                     enableFlags,      enableLevel,       countingTraceEvent};
+    TraceApi fake = {countingRegister, okUnregister, loggerHandle,
+                     enableFlags,      enableLevel,  countingTraceEvent};
     TraceApi previous = setTraceApiForTest(fake);
     gRegisterCalls = gEventsSent = 0;
     {

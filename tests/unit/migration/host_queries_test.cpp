@@ -10,7 +10,7 @@ namespace {
 const std::wstring kKey = L"SOFTWARE\\QSX\\Tarvos Desktop";
 
 class InstallDirTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         host::deleteKey(kKey);
         resetInstallDirCacheForTesting();

@@ -8,7 +8,7 @@ namespace {
 const std::wstring kDir = L"C:\\relo_pc";
 
 class ProcessControlTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { host::freshFolder(kDir); }
     void TearDown() override {
         for (HANDLE h : handles_) {
@@ -22,7 +22,8 @@ protected:
         std::wstring exe = kDir + L"\\" + name;
         host::installFake(fake, exe);
         HANDLE h = host::spawn(L"\"" + exe + L"\" --mode=hang", kDir);
-        if (h) handles_.push_back(h);
+        if (h)
+            handles_.push_back(h);
         Sleep(300);
         return h;
     }

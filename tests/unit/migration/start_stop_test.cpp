@@ -11,7 +11,7 @@ namespace {
 const std::wstring kDir = L"C:\\relo_ss";
 
 class StartStopTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         clean();
         host::freshFolder(kDir);
@@ -153,7 +153,8 @@ TEST(ErrorText, SystemTextWithoutTrailingLineBreak) {
     ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0x400, expected, 512, nullptr),
               0u);
     std::wstring want(expected);
-    while (!want.empty() && (want.back() == L'\n' || want.back() == L'\r')) want.pop_back();
+    while (!want.empty() && (want.back() == L'\n' || want.back() == L'\r'))
+        want.pop_back();
     EXPECT_EQ(std::wstring(errorText(5)), want);
     EXPECT_FALSE(want.empty());
 }

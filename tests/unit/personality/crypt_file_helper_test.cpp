@@ -29,7 +29,9 @@ std::u16string SampleText() {
            u"ProductID=42abc\r\n"
            u"PolicyNamespace=a/b/fw^urn:x,,ips^urn:y\r\n"
            u"FeatureIPS=on\r\n"
-           u"Long=" + std::u16string(10000, u'x') + u"\r\n"
+           u"Long=" +
+           std::u16string(10000, u'x') +
+           u"\r\n"
            u"CR=x\ry\r\n"
            u"  [Modules]  \r\n"
            u"Loadable=engine^engine.dll^SERVICE|\r\n"
@@ -146,7 +148,8 @@ TEST(CryptFileHelper, PlainUtf16WithMarkIsTakenAsEnciphered) {
 TEST(CryptFileHelper, EncipheredFileReadAsUtf16Units) {
     const std::u16string body =
         u"\n[Runtime]\r\nProductName=Ag\u00E9nt \u65E5\u672C\r\n"
-        u"CR=x\ry\r\nLong=" + std::u16string(10000, u'u') + u"\r\nLast=end";
+        u"CR=x\ry\r\nLong=" +
+        std::u16string(10000, u'u') + u"\r\nLast=end";
     std::vector<uint8_t> plain = {0, 0, 0, 0x41};
     std::vector<uint8_t> bodyBytes = Utf16LeBytes(body);
     plain.insert(plain.end(), bodyBytes.begin(), bodyBytes.end());

@@ -56,13 +56,13 @@ TEST(IniParse, TrimsWhiteSpaceOfTheWholeLineOnly) {
 }
 
 TEST(IniParse, WhiteSpaceSetIsFixed) {
-    const char16_t spaces[] = {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20, 0xA0, 0x1680, 0x2000,
-                               0x2005, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
+    const char16_t spaces[] = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0xA0,   0x1680,
+                               0x2000, 0x2005, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
     for (char16_t u : spaces) {
         EXPECT_TRUE(IsIniWhitespace(u)) << std::hex << static_cast<int>(u);
     }
-    const char16_t others[] = {0x00, 0x08, 0x0E, 0x1F, 0x21, 0x85, 0x9F, 0xA1, 0x180E,
-                               0x200B, 0x2027, 0x202A, 0x2060, 0xFEFF, 0xFFFF};
+    const char16_t others[] = {0x00,   0x08,   0x0E,   0x1F,   0x21,   0x85,   0x9F,  0xA1,
+                               0x180E, 0x200B, 0x2027, 0x202A, 0x2060, 0xFEFF, 0xFFFF};
     for (char16_t u : others) {
         EXPECT_FALSE(IsIniWhitespace(u)) << std::hex << static_cast<int>(u);
     }
@@ -184,10 +184,9 @@ TEST(IniParse, GetIntConversion) {
     struct Case {
         const char16_t* key;
         int32_t expected;
-    } cases[] = {{u"A", 42},      {u"B", 0},        {u"C", -17},     {u"D", 5},
-                 {u"E", 0},       {u"F", INT_MAX},  {u"G", INT_MAX}, {u"H", INT_MIN},
-                 {u"I", INT_MIN}, {u"J", 7},        {u"K", 0},       {u"L", 0},
-                 {u"M", 7}};
+    } cases[] = {{u"A", 42},      {u"B", 0},       {u"C", -17},     {u"D", 5},       {u"E", 0},
+                 {u"F", INT_MAX}, {u"G", INT_MAX}, {u"H", INT_MIN}, {u"I", INT_MIN}, {u"J", 7},
+                 {u"K", 0},       {u"L", 0},       {u"M", 7}};
     for (const Case& c : cases) {
         int32_t out = -12345;
         EXPECT_TRUE(ini.GetInt(u"N", c.key, out)) << static_cast<char>(c.key[0]);

@@ -20,7 +20,8 @@ void ParseText(CCryptFileHelper& reader, const std::u16string& text) {
     }
 }
 
-std::u16string Lookup(const CCryptFileHelper& reader, const std::u16string& section,
+std::u16string Lookup(const CCryptFileHelper& reader,
+                      const std::u16string& section,
                       const std::u16string& key) {
     std::u16string value;
     return reader.GetString(section, key, value) ? value : std::u16string(u"<missing>");
@@ -73,6 +74,8 @@ TempFile::TempFile(const std::u16string& name, const std::vector<uint8_t>& bytes
     written_ = put == bytes.size() && fclose(file.release()) == 0;
 }
 
-TempFile::~TempFile() { personality::RemoveFileUtf16(name_.c_str()); }
+TempFile::~TempFile() {
+    personality::RemoveFileUtf16(name_.c_str());
+}
 
 }  // namespace testini

@@ -10,13 +10,13 @@
 
 namespace testini {
 
-
 // Cuts text at line feeds and hands every line (with its line feed) to ParseLine, as a load
 // does after the decoder has cut the lines.
 void ParseText(CCryptFileHelper& reader, const std::u16string& text);
 
 // The value of a lookup, or "<missing>" when GetString finds nothing.
-std::u16string Lookup(const CCryptFileHelper& reader, const std::u16string& section,
+std::u16string Lookup(const CCryptFileHelper& reader,
+                      const std::u16string& section,
                       const std::u16string& key);
 
 std::vector<uint8_t> Utf8Bytes(const std::u16string& text);
@@ -30,7 +30,7 @@ std::vector<uint8_t> Encipher(const std::vector<uint8_t>& plain);
 
 // A file in the current folder, written at construction and deleted at destruction.
 class TempFile {
-public:
+  public:
     TempFile(const std::u16string& name, const std::vector<uint8_t>& bytes);
     ~TempFile();
     TempFile(const TempFile&) = delete;
@@ -39,7 +39,7 @@ public:
     // True when the whole content was written and the file closed.
     bool written() const { return written_; }
 
-private:
+  private:
     std::u16string name_;
     bool written_ = false;
 };

@@ -22,9 +22,8 @@ TEST(PersonalityFields, ParseBool) {
                                 u"on", u"On", u"oN", u"1"}) {
         EXPECT_TRUE(ParseBool(yes)) << personality::Utf16ToUtf8(yes);
     }
-    for (const char16_t* no : {u"", u"yes", u"0", u"false", u"off", u" true", u"true ",
-                               u"1 ", u"01", u"tru", u"truee", u"enable", u"o",
-                               u"\u0130"}) {
+    for (const char16_t* no : {u"", u"yes", u"0", u"false", u"off", u" true", u"true ", u"1 ",
+                               u"01", u"tru", u"truee", u"enable", u"o", u"\u0130"}) {
         EXPECT_FALSE(ParseBool(no)) << personality::Utf16ToUtf8(no);
     }
     // Only ASCII letters fold: the Kelvin sign is not a 'k', a dotted capital I not an 'i'.
@@ -37,8 +36,8 @@ TEST(PersonalityFields, ParseRunMode) {
     EXPECT_EQ(ParseRunMode(u"OUTPROC"), RunOutproc);
     EXPECT_EQ(ParseRunMode(u"SERVICE"), RunService);
     EXPECT_EQ(ParseRunMode(u"STANDALONE"), RunStandalone);
-    for (const char16_t* other : {u"", u"standalone", u"Service", u"SERVICE ", u" OUTPROC",
-                                  u"3", u"STANDALONEX"}) {
+    for (const char16_t* other :
+         {u"", u"standalone", u"Service", u"SERVICE ", u" OUTPROC", u"3", u"STANDALONEX"}) {
         EXPECT_EQ(ParseRunMode(other), RunInproc) << personality::Utf16ToUtf8(other);
     }
 }
@@ -98,8 +97,7 @@ TEST(PersonalityFields, PolicyItemsAreCutAtFirstCaretAndNotTrimmed) {
     NamespaceMap namespaces;
     ParsePolicyNamespaces(u",noCaret, a ^ b ,x^y^z,^lone,", names, namespaces);
     EXPECT_EQ(names, (Strings{u" a ", u"x", u""}));
-    EXPECT_EQ(namespaces,
-              (NamespaceMap{{u" a ", u" b "}, {u"x", u"y^z"}, {u"", u"lone"}}));
+    EXPECT_EQ(namespaces, (NamespaceMap{{u" a ", u" b "}, {u"x", u"y^z"}, {u"", u"lone"}}));
 }
 
 TEST(PersonalityFields, LongPolicyNamespaceIsParsedWhole) {
@@ -120,8 +118,10 @@ TEST(PersonalityFields, PolicyFilesNeedTextAfterLastSlash) {
               (Strings{u"y.xml", u"f w.xml", u"c.xml"}));
 }
 
-void ExpectModule(const LoadableModule& m, const std::u16string& name,
-                  const std::u16string& target, RunMode mode) {
+void ExpectModule(const LoadableModule& m,
+                  const std::u16string& name,
+                  const std::u16string& target,
+                  RunMode mode) {
     EXPECT_EQ(m.name, name);
     EXPECT_EQ(m.target, target);
     EXPECT_EQ(m.runMode, mode);
@@ -286,8 +286,7 @@ TEST(PersonalityFields, EditionTexts) {
 TEST(PersonalityFields, GuiLevelsFollowTheirKeys) {
     std::u16string text = u"[GUI]\n";
     for (int k = 0; k < kGuiLevelCount; ++k) {
-        text += std::u16string(kGuiLevelKeys[k]) + u"=" +
-                Number(10 + k) + u"\n";
+        text += std::u16string(kGuiLevelKeys[k]) + u"=" + Number(10 + k) + u"\n";
     }
     Personality p = ReadFrom(text);
     for (int k = 0; k < kGuiLevelCount; ++k) {

@@ -15,7 +15,9 @@ namespace ptest {
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 // Stored form: every byte combined with the RC4 keystream of the agent's fixed key text.
-inline std::string encipher(const std::string& plain) { return testsupport::encipher(plain); }
+inline std::string encipher(const std::string& plain) {
+    return testsupport::encipher(plain);
+}
 
 // A small personality: edition, product name and registry key in section "Runtime".
 inline std::string personalityText(const std::string& edition,

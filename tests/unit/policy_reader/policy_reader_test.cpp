@@ -31,7 +31,8 @@ std::string Encipher(const std::string& plain) {
 }
 
 std::string Utf8(const std::wstring& w) {
-    if (w.empty()) return std::string();
+    if (w.empty())
+        return std::string();
     const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], n, nullptr, nullptr);
@@ -45,7 +46,7 @@ std::string Policy(const std::string& settings) {
 }
 
 class PolicyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         host::freshFolder(kDir);
         host::freshFolder(kLogDir);
@@ -234,9 +235,12 @@ TEST_F(PolicyTest, PolicyTextThatCannotBeOpenedIsReported) {
     const DWORD deleteCode = GetLastError();
     EXPECT_EQ(openCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(deleteCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(Log(), (Records{kFound,
-                              "ERROR: Can't open policy file. Errcode :" + std::to_string(openCode) + " \n",
-                              "ERROR: Can't delete policy.txt file. Errcode :" + std::to_string(deleteCode) + " \n"}));
+    EXPECT_EQ(
+        Log(),
+        (Records{kFound,
+                 "ERROR: Can't open policy file. Errcode :" + std::to_string(openCode) + " \n",
+                 "ERROR: Can't delete policy.txt file. Errcode :" + std::to_string(deleteCode) +
+                     " \n"}));
     writerOnly.reset();
     // What was written is the deciphered policy.
     EXPECT_EQ(host::readFile(TextPath()), Policy("IncludeLocalGUI='false'"));
