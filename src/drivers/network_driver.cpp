@@ -5,6 +5,7 @@
 #include "logging/logger.h"
 #include "win/registry.h"
 #include "win/strings.h"
+#include "win/version.h"
 
 namespace {
 
@@ -54,16 +55,8 @@ bool IsLongHornServer(const OSVERSIONINFOEXW& version) {
 }
 
 bool IsLongHornServer() {
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) {
-        // Older systems know only the basic record; its product type stays zero.
-        version = OSVERSIONINFOEXW{};
-        version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
-        if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version)))
-            return false;
-    }
-    return IsLongHornServer(version);
+    OSVERSIONINFOEXW version;
+    return win::queryVersion(version) && IsLongHornServer(version);
 }
 
 void UpdateNetworkDrivers(const std::wstring& installDir, const Personality& personality) {

@@ -1,31 +1,11 @@
 #include "migration/server_core.h"
 
+#include "win/scoped.h"
+#include "win/version.h"
+
 namespace {
 
-constexpr DWORD kVersionInfoExSize = 284;
-constexpr DWORD kVersionInfoSize = 276;
-static_assert(sizeof(OSVERSIONINFOEXW) == kVersionInfoExSize, "extended version record size");
-static_assert(sizeof(OSVERSIONINFOW) == kVersionInfoSize, "basic version record size");
-
 using GetProductInfoFn = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, PDWORD);
-
-// Owns a module loaded with LoadLibraryW.
-class ScopedLibrary {
-  public:
-    explicit ScopedLibrary(const wchar_t* name) : module_(LoadLibraryW(name)) {}
-    ~ScopedLibrary() {
-        if (module_ != nullptr) {
-            FreeLibrary(module_);
-        }
-    }
-    ScopedLibrary(const ScopedLibrary&) = delete;
-    ScopedLibrary& operator=(const ScopedLibrary&) = delete;
-
-    HMODULE get() const { return module_; }
-
-  private:
-    HMODULE module_;
-};
 
 }  // namespace
 
@@ -55,24 +35,9 @@ bool isServerCoreDecision(const OSVERSIONINFOEXW& v, ProductTypeQuery query) {
     return isServerCoreProductType(productType);
 }
 
-bool queryServerCoreVersion(OSVERSIONINFOEXW& v) {
-    ZeroMemory(&v, sizeof v);
-    v.dwOSVersionInfoSize = kVersionInfoExSize;
-    if (GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&v))) {
-        return true;
-    }
-    ZeroMemory(&v, sizeof v);
-    v.dwOSVersionInfoSize = kVersionInfoSize;
-    if (GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&v))) {
-        return true;
-    }
-    ZeroMemory(&v, sizeof v);
-    return false;
-}
-
 bool queryProductType(const OSVERSIONINFOEXW& v, DWORD* productType) {
-    ScopedLibrary kernel32(L"kernel32.dll");
-    if (kernel32.get() == nullptr) {
+    win::ScopedLibrary kernel32(LoadLibraryW(L"kernel32.dll"));
+    if (!kernel32) {
         return false;
     }
     const FARPROC proc = GetProcAddress(kernel32.get(), "GetProductInfo");
@@ -94,6 +59,6 @@ bool queryProductType(const OSVERSIONINFOEXW& v, DWORD* productType) {
 bool runsOnServerCore() {
     OSVERSIONINFOEXW v;
     // When both requests fail the record is all zero, which the decision turns down.
-    queryServerCoreVersion(v);
+    win::queryVersion(v);
     return isServerCoreDecision(v, &queryProductType);
 }

@@ -16,10 +16,6 @@ bool isServerCoreProductType(DWORD productType);
 // seven. The platform id is not looked at.
 bool isServerCoreDecision(const OSVERSIONINFOEXW& v, ProductTypeQuery query);
 
-// The version record as this test asks for it: the extended record (size 284), else the basic
-// one (size 276) with the product type left 0. False when both requests fail.
-bool queryServerCoreVersion(OSVERSIONINFOEXW& v);
-
 // GetProductInfo looked up in kernel32.dll at run time (Windows before Vista lacks it).
 bool queryProductType(const OSVERSIONINFOEXW& v, DWORD* productType);
 

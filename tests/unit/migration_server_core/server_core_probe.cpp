@@ -8,6 +8,7 @@
 
 #include "logging/log_header.h"
 #include "migration/server_core.h"
+#include "win/version.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     OSVERSIONINFOEXW v;
-    const bool haveVersion = queryServerCoreVersion(v);
+    const bool haveVersion = win::queryVersion(v);
     DWORD productType = 0;
     const bool haveProductType = queryProductType(v, &productType);
     wchar_t os[kHeaderBufferChars] = L"";

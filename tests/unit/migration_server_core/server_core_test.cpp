@@ -1,4 +1,5 @@
 #include "migration/server_core.h"
+#include "win/version.h"
 
 #include <gtest/gtest.h>
 
@@ -114,7 +115,7 @@ bool onWine() {
 
 TEST(ServerCoreOnThisHost, QueriesAgreeWithTheSystem) {
     OSVERSIONINFOEXW v;
-    ASSERT_TRUE(queryServerCoreVersion(v));
+    ASSERT_TRUE(win::queryVersion(v));
     EXPECT_EQ(v.dwOSVersionInfoSize, 284u);
 
     DWORD viaQuery = 0xFFFFFFFF;
