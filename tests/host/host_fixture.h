@@ -8,18 +8,14 @@
 #include <vector>
 
 #include "host_support.h"
+#include "win/strings.h"
 
 namespace host {
 
 using Lines = std::vector<std::string>;
 
 inline std::string utf8(const std::wstring& w) {
-    if (w.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
-    return s;
+    return win::toNarrowUtf8(w);
 }
 
 class HostTest : public ::testing::Test {

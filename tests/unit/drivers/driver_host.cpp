@@ -1,18 +1,13 @@
 #include "driver_host.h"
 
+#include "win/strings.h"
+
 #include "personality/personality.h"
 
 namespace drvtest {
 
 std::string utf8(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
-    return out;
+    return win::toNarrowUtf8(text);
 }
 
 void loadTestPersonality() {

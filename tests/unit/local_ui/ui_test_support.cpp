@@ -1,5 +1,7 @@
 #include "ui_test_support.h"
 
+#include "win/strings.h"
+
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -161,14 +163,7 @@ std::vector<std::string> TestLog::records() {
 }
 
 std::string narrow(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
-    return out;
+    return win::toNarrowUtf8(text);
 }
 
 }  // namespace uitest
