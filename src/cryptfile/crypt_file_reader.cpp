@@ -259,7 +259,7 @@ char* CCryptFileReader::NextLine() {
     return lineBuffer_;
 }
 
-bool DecryptFileToFile(const char* source, const char* destination) {
+bool DecryptFileToFile(const char* source, const char* destination) try {
     std::wstring wideSource;
     std::wstring wideDestination;
     if (!WidePath(source, wideSource) || !WidePath(destination, wideDestination))
@@ -274,6 +274,9 @@ bool DecryptFileToFile(const char* source, const char* destination) {
         return CopyPlain(wideSource, wideDestination);
     }
     return WriteLinesToFile(reader, wideDestination);
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return false;
 }
 
 bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination) {

@@ -6,7 +6,7 @@
 #include "win/scoped.h"
 #include "win/strings.h"
 
-DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& currentFolder) {
+DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& currentFolder) try {
     if (gLogger)
         logMessage(gLogger, LOG_INFO, L"ExecuteCommand: %s \n", commandLine.c_str());
 
@@ -50,4 +50,7 @@ DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& curren
     if (!GetExitCodeProcess(processHandle.get(), &exitCode))
         exitCode = GetLastError();
     return exitCode;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
 }

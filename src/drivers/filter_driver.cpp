@@ -93,7 +93,7 @@ bool installDirOfProduct(const std::wstring& keyPath, std::wstring& folder) {
 
 }  // namespace
 
-bool getProductFolder(const Personality& personality, std::wstring& folder) {
+bool getProductFolder(const Personality& personality, std::wstring& folder) try {
     folder.clear();
     if (installDirOfProduct(toWide(personality.RegistryKey), folder))
         return true;
@@ -104,13 +104,16 @@ bool getProductFolder(const Personality& personality, std::wstring& folder) {
                             : std::wstring(kProgramFilesDefault);
     folder = base + L"\\QSX\\" + toWide(personality.ProductName);
     return false;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return false;
 }
 
 bool getProductFolder(std::wstring& folder) {
     return getProductFolder(*GetPersonality(), folder);
 }
 
-void UpdateminiFilterDriver(const std::wstring& installDir, const Personality& personality) {
+void UpdateminiFilterDriver(const std::wstring& installDir, const Personality& personality) try {
     std::wstring logArgument = win::formatWide(L"\"%s\\qsxfltr.log\"", installDir.c_str());
     std::wstring driverFolder = win::formatWide(L"%s\\drivers\\qsxfltr", installDir.c_str());
     std::wstring user = userName();
@@ -158,6 +161,8 @@ void UpdateminiFilterDriver(const std::wstring& installDir, const Personality& p
     } else {
         copyLibrary32(destination);
     }
+} catch (...) {
+    // The update has no result; the path goes on.
 }
 
 void UpdateminiFilterDriver(const std::wstring& installDir) {

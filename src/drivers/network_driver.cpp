@@ -59,7 +59,7 @@ bool IsLongHornServer() {
     return win::queryVersion(version) && IsLongHornServer(version);
 }
 
-void UpdateNetworkDrivers(const std::wstring& installDir, const Personality& personality) {
+void UpdateNetworkDrivers(const std::wstring& installDir, const Personality& personality) try {
     if (IsLongHornServer()) {
         if (gLogger) {
             logMessage(gLogger, LOG_INFO,
@@ -75,6 +75,8 @@ void UpdateNetworkDrivers(const std::wstring& installDir, const Personality& per
                    static_cast<long>(second));
     }
     Sleep(kSettleMs);
+} catch (...) {
+    // The update has no result; the path goes on.
 }
 
 void UpdateNetworkDrivers(const std::wstring& installDir) {

@@ -85,16 +85,15 @@ bool THLogger::writeHeader() {
     return fflush(file_) == 0;
 }
 
-void THLogger::logV(int32_t level, const wchar_t* format, va_list args) {
+void THLogger::logV(int32_t level, const wchar_t* format, va_list args) try {
     if ((level & mask_) == 0 || outputs_ == 0)
         return;
 
     wchar_t message[kLogMessageChars + 1];
-    int written = _vsnwprintf(message, kLogMessageChars + 1, format ? format : L"", args);
+    message[0] = L'\0';
+    _vsnwprintf(message, kLogMessageChars + 1, format ? format : L"", args);
     // Cut messages carry no terminator from the CRT.
     message[kLogMessageChars] = L'\0';
-    if (written < 0 && wcslen(message) == 0)
-        message[0] = L'\0';
 
     time_t now = time(nullptr);
     struct tm local = {};
@@ -124,6 +123,8 @@ void THLogger::logV(int32_t level, const wchar_t* format, va_list args) {
         OutputDebugStringW(message);
     if ((outputs_ & LOG_TRACE) && gTraceProvider.traceEnabled)
         sendTraceEvent(path_, message);
+} catch (...) {
+    // A message that cannot be built is dropped; logging never fails the caller.
 }
 
 THLogger* THSingletonLogger::instance(const wchar_t* path, int32_t mask, int32_t outputs) {
@@ -175,7 +176,7 @@ const wchar_t* levelName(int32_t level) {
     }
 }
 
-void rotateFiles(const wchar_t* path) {
+void rotateFiles(const wchar_t* path) try {
     if (!path)
         return;
     std::wstring full(path);
@@ -196,4 +197,6 @@ void rotateFiles(const wchar_t* path) {
     }
     _wrename(win::formatWide(L"%s\\%s", folder.c_str(), name.c_str()).c_str(),
              win::formatWide(L"%s\\%d_%s", folder.c_str(), 1, name.c_str()).c_str());
+} catch (...) {
+    // Rotation is best effort.
 }

@@ -42,7 +42,7 @@ bool imageBaseNameMatches(DWORD pid, const wchar_t* name) {
 
 }  // namespace
 
-bool isProcessRunning(const wchar_t* name) {
+bool isProcessRunning(const wchar_t* name) try {
     HMODULE kernel = GetModuleHandleW(L"KERNEL32.DLL");
     if (!kernel)
         return false;
@@ -68,9 +68,12 @@ bool isProcessRunning(const wchar_t* name) {
             return true;
     }
     return false;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return false;
 }
 
-DWORD findProcessId(const wchar_t* name) {
+DWORD findProcessId(const wchar_t* name) try {
     std::vector<DWORD> ids(kMaxProcessIds);
     DWORD bytes = 0;
     if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes) ||
@@ -97,9 +100,12 @@ DWORD findProcessId(const wchar_t* name) {
             return pid;
     }
     return 0;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return 0;
 }
 
-void terminateTarvosProcess() {
+void terminateTarvosProcess() try {
     win::ScopedHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.receive())) {
         logMessage(gLogger, LOG_ERROR, L"OpenProcessToken failed: %u\n", GetLastError());
@@ -135,4 +141,6 @@ void terminateTarvosProcess() {
     } else {
         logMessage(gLogger, LOG_INFO, L"Cant TERMINATE thService %d\n", GetLastError());
     }
+} catch (...) {
+    // Nothing is terminated; the caller makes its second start anyway.
 }

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <io.h>
 #include <process.h>
+#include <wctype.h>
 
 #include "win/scoped.h"
 #include "win/strings.h"
@@ -66,7 +67,7 @@ DWORD StartStop::deleteAndWait(SC_HANDLE manager, SC_HANDLE service, const wchar
     return waitUntilGone(manager, name);
 }
 
-DWORD StartStop::deleteGlacisd() {
+DWORD StartStop::deleteGlacisd() try {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         return GetLastError();
@@ -74,9 +75,12 @@ DWORD StartStop::deleteGlacisd() {
     if (!service)
         return GetLastError();
     return deleteAndWait(manager.get(), service, kGlacisService);
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
 }
 
-DWORD StartStop::removeService(const wchar_t* name) {
+DWORD StartStop::removeService(const wchar_t* name) try {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         return GetLastError();
@@ -92,13 +96,16 @@ DWORD StartStop::removeService(const wchar_t* name) {
         }
     }
     return deleteAndWait(manager.get(), service, name);
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 DWORD StartStop::createService(const wchar_t* executable,
                                const wchar_t* name,
                                const wchar_t* displayName,
                                DWORD type,
-                               DWORD startType) {
+                               DWORD startType) try {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         return GetLastError();
@@ -122,6 +129,9 @@ DWORD StartStop::createService(const wchar_t* executable,
         manager.get(), name, displayName, SERVICE_ALL_ACCESS, type, startType, SERVICE_ERROR_NORMAL,
         command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     return created ? ERROR_SUCCESS : GetLastError();
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 DWORD StartStop::addService(const wchar_t* executable,
@@ -137,7 +147,7 @@ DWORD StartStop::addService(const wchar_t* executable) {
                          SERVICE_AUTO_START);
 }
 
-DWORD StartStop::startSingleService(const wchar_t* name) {
+DWORD StartStop::startSingleService(const wchar_t* name) try {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, MAXIMUM_ALLOWED));
     if (!manager)
         return GetLastError();
@@ -145,9 +155,12 @@ DWORD StartStop::startSingleService(const wchar_t* name) {
     if (!service)
         return GetLastError();
     return StartServiceW(service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
 }
 
-DWORD StartStop::startRampart() {
+DWORD StartStop::startRampart() try {
     if (rampartExecutable_.empty() || !win::fitsPath(rampartExecutable_))
         return ENAMETOOLONG;
     if (_waccess(rampartExecutable_.c_str(), 0) != 0)
@@ -164,6 +177,9 @@ DWORD StartStop::startRampart() {
     if (result != -1)
         return static_cast<DWORD>(result);
     return static_cast<DWORD>(errno);
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 const wchar_t* errorText(DWORD code) {
@@ -174,7 +190,7 @@ const wchar_t* errorText(DWORD code) {
         return gErrorText;
     }
     gErrorText[n] = L'\0';
-    while (n > 0 && gErrorText[n - 1] < L' ')
+    while (n > 0 && iswcntrl(gErrorText[n - 1]))
         gErrorText[--n] = L'\0';
     return gErrorText;
 }

@@ -126,7 +126,7 @@ bool isDirectory(const std::wstring& path) {
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
-bool installUI(const std::wstring& installDir, const std::wstring& programFolder) {
+bool installUI(const std::wstring& installDir, const std::wstring& programFolder) try {
     std::wstring source = programFolder + L"\\" + kUiProgram;
     std::wstring destination = installDir + L"\\" + kUiProgram;
     logLine(LOG_INFO, L"Copying file %s to %s\n", source.c_str(), destination.c_str());
@@ -153,9 +153,12 @@ bool installUI(const std::wstring& installDir, const std::wstring& programFolder
     createShortcut(paths.startupAgentLink, installDir, kUiProgram);
     createShortcut(paths.readmeLink, installDir, kReadme);
     return true;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return false;
 }
 
-bool removeUI(const std::wstring& installDir) {
+bool removeUI(const std::wstring& installDir) try {
     std::wstring program = installDir + L"\\" + kUiProgram;
     logLine(LOG_INFO, L"Deleting file %s \n", program.c_str());
     DWORD error = deleteFile(program);
@@ -179,4 +182,7 @@ bool removeUI(const std::wstring& installDir) {
     deleteFile(paths.startupAgentLink);
     deleteFile(paths.readmeLink);
     return true;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return false;
 }

@@ -52,7 +52,7 @@ std::string toUtf8(const std::wstring& text) {
     return std::string(buffer.data());
 }
 
-bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) {
+bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) try {
     const std::wstring policyPath = installDir + L"\\policy.xml";
     const std::wstring textPath = installDir + L"\\policy.txt";
 
@@ -100,5 +100,8 @@ bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) {
             break;
     }
     cleanUp(text, textPath);
+    return false;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
     return false;
 }

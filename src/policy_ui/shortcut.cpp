@@ -109,7 +109,7 @@ HRESULT createLink(const std::wstring& linkPath,
 
 HRESULT createShortcut(const std::wstring& linkPath,
                        const std::wstring& targetFolder,
-                       const std::wstring& targetFileName) {
+                       const std::wstring& targetFileName) try {
     std::wstring targetPath = targetFolder + L"\\" + targetFileName;
     if (!win::fitsPath(targetPath) || !win::fitsPath(linkPath))
         return kShortcutPathTooLong;
@@ -124,4 +124,7 @@ HRESULT createShortcut(const std::wstring& linkPath,
         gComInitialised = true;
     }
     return createLink(linkPath, targetPath, targetFileName, arguments, iconIndex);
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return E_OUTOFMEMORY;
 }
