@@ -338,7 +338,13 @@ TEST_F(LocalUiTest, RemoveDeletesProgramAndShortcutsAndKeepsTheFolders) {
 
 TEST_F(LocalUiTest, RemoveWithTheProgramGoneFailsAndDeletesNothing) {
     installWithShortcuts();
-    DeleteFileW((kInstall + L"\\glacis.exe").c_str());
+    // The shell may still hold the new shortcuts' target open for a moment on a busy machine.
+    std::wstring program = kInstall + L"\\glacis.exe";
+    for (int i = 0; i < 100 && host::exists(program); ++i) {
+        DeleteFileW(program.c_str());
+        Sleep(50);
+    }
+    ASSERT_FALSE(host::exists(program));
     EXPECT_FALSE(removeUI(kInstall));
     EXPECT_TRUE(host::exists(menuAgent_));
     EXPECT_TRUE(host::exists(startupAgent_));
