@@ -1,6 +1,9 @@
 #!/bin/bash
-# Installs what the build and the tests need on a fresh Debian 12 machine (run as root).
+# Installs what the build and the tests need on a fresh Debian 12 machine (run as root), and
+# makes sure the machine runs 32-bit x86 programs (natively, or through an emulator where the
+# machine cannot: scripts/i386-host.sh). A machine already set up is left as it is.
 set -eu
+cd "$(dirname "$0")/.."
 packages="cmake ninja-build clang libclang-rt-14-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 openssl"
 missing=""
 for p in $packages; do
@@ -12,3 +15,4 @@ if [ -n "$missing" ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi
+scripts/i386-host.sh ensure

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
@@ -130,6 +131,17 @@ std::vector<std::string> runsOf(const std::wstring& exe) {
         start = end + 1;
     }
     return lines;
+}
+
+bool waitForRuns(const std::wstring& exe, size_t count, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 50) {
+        std::string text = readFile(exe + L".runs");
+        if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= count)
+            return true;
+        if (waited >= timeoutMs)
+            return false;
+        Sleep(50);
+    }
 }
 
 void setString(const std::wstring& key, const std::wstring& name, const std::wstring& value) {

@@ -26,6 +26,9 @@ void installFake(const std::wstring& fake, const std::wstring& dest, const std::
 void setMode(const std::wstring& exe, const std::string& mode);
 // The starts the fake recorded: one entry per start, "command line\tcurrent folder".
 std::vector<std::string> runsOf(const std::wstring& exe);
+// Waits (bounded) until the fake has recorded at least `count` whole starts; a started process
+// has then reached its main function and shows in the process list.
+bool waitForRuns(const std::wstring& exe, size_t count, DWORD timeoutMs = 30000);
 
 // Registry (the 32-bit view, which the tool reads)
 void setString(const std::wstring& key, const std::wstring& name, const std::wstring& value);

@@ -29,8 +29,7 @@ class RestartTest : public HostTest {
         std::wstring exe = root + L"\\stray\\thService.exe";
         host::installFake(fake, exe);
         helper_ = host::spawn(L"\"" + exe + L"\" --mode=hang", root + L"\\stray");
-        Sleep(300);
-        return helper_;
+        return helper_ && host::waitForRuns(exe, 1) ? helper_ : nullptr;
     }
     HANDLE helper_ = nullptr;
 };

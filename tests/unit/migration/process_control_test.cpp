@@ -24,8 +24,7 @@ class ProcessControlTest : public ::testing::Test {
         HANDLE h = host::spawn(L"\"" + exe + L"\" --mode=hang", kDir);
         if (h)
             handles_.push_back(h);
-        Sleep(300);
-        return h;
+        return h && host::waitForRuns(exe, 1) ? h : nullptr;
     }
     std::vector<HANDLE> handles_;
 };
