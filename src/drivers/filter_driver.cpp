@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include <shlobj.h>
-#include <userenv.h>
 
 #include "drivers/command_runner.h"
 #include "drivers/new_agent.h"
 #include "logging/logger.h"
 #include "personality/personality_win.h"
+#include "win/library_search.h"
 #include "win/registry.h"
 #include "win/scoped.h"
 #include "win/strings.h"
@@ -37,11 +37,17 @@ DWORD copyLibrary(const std::wstring& source, const std::wstring& destination) {
     return CopyFileW(source.c_str(), destination.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
 }
 
-// "%windir%\system32\QsxFFilter.dll" with the system's variables; empty when it does not fit.
+// "%windir%\system32\QsxFFilter.dll" with the system's variables; empty when it does not fit
+// or the expansion cannot be had. userenv.dll is no KnownDLL: it is loaded here, by its full
+// path, rather than imported, so that no copy beside the tool can run in its place.
 std::wstring library32Source() {
+    using ExpandForUserFn = BOOL(WINAPI*)(HANDLE, LPCWSTR, LPWSTR, DWORD);
+    win::ScopedLibrary userenv(win::loadSystemLibrary(L"userenv.dll"));
+    const auto expand =
+        win::procAddress<ExpandForUserFn>(userenv.get(), "ExpandEnvironmentStringsForUserW");
     wchar_t expanded[win::kMaxPathChars + 1] = {};
-    if (!ExpandEnvironmentStringsForUserW(nullptr, kLibrary32Source, expanded,
-                                          static_cast<DWORD>(win::kMaxPathChars + 1))) {
+    if (expand == nullptr ||
+        !expand(nullptr, kLibrary32Source, expanded, static_cast<DWORD>(win::kMaxPathChars + 1))) {
         return std::wstring();
     }
     expanded[win::kMaxPathChars] = L'\0';

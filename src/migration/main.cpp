@@ -5,6 +5,7 @@
 #include "logging/logger.h"
 #include "migration/host_queries.h"
 #include "migration/paths.h"
+#include "win/library_search.h"
 #include "win/registry.h"
 #include "win/strings.h"
 
@@ -49,6 +50,9 @@ DWORD run(int argc) {
 }  // namespace
 
 int wmain(int argc, wchar_t** /*argv*/, wchar_t** /*envp*/) {
+    // Before anything can load a library: the tool runs elevated, often from a folder that
+    // ordinary users can write to, and must not pick up a library planted there.
+    win::hardenLibrarySearch();
     try {
         return static_cast<int>(run(argc));
     } catch (...) {

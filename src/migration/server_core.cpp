@@ -1,6 +1,6 @@
 #include "migration/server_core.h"
 
-#include "win/scoped.h"
+#include "win/library_search.h"
 #include "win/version.h"
 
 namespace {
@@ -36,17 +36,12 @@ bool isServerCoreDecision(const OSVERSIONINFOEXW& v, ProductTypeQuery query) {
 }
 
 bool queryProductType(const OSVERSIONINFOEXW& v, DWORD* productType) {
-    win::ScopedLibrary kernel32(LoadLibraryW(L"kernel32.dll"));
-    if (!kernel32) {
-        return false;
-    }
-    const FARPROC proc = GetProcAddress(kernel32.get(), "GetProductInfo");
-    if (proc == nullptr) {
-        return false;
-    }
-    // Through the generic function type, which the compiler accepts as a cast source.
+    // kernel32 is in every process: looked up, never loaded by name.
     const auto getProductInfo =
-        reinterpret_cast<GetProductInfoFn>(reinterpret_cast<void (*)()>(proc));
+        win::procAddress<GetProductInfoFn>(GetModuleHandleW(L"kernel32.dll"), "GetProductInfo");
+    if (getProductInfo == nullptr) {
+        return false;
+    }
     DWORD type = 0;
     if (!getProductInfo(v.dwMajorVersion, v.dwMinorVersion, v.wServicePackMajor,
                         v.wServicePackMinor, &type)) {
