@@ -30,8 +30,14 @@ HMODULE loadSystemLibrary(const wchar_t* name) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
-    // Altered search: the library's own imports are looked up in the system folder first.
-    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The library's own imports: from the system folder alone where the system knows the
+    // LOAD_LIBRARY_SEARCH flags (it does when it has SetDefaultDllDirectories), otherwise by the
+    // altered search, which starts in the library's folder, the system folder.
+    const bool searchFlags =
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
+    return LoadLibraryExW(
+        path.c_str(), nullptr,
+        searchFlags ? LOAD_LIBRARY_SEARCH_SYSTEM32 : LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 }  // namespace win
