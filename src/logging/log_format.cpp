@@ -229,6 +229,20 @@ bool parseRecordHead(std::string_view text, RecordHead& head) {
     return true;
 }
 
+bool startsRecordHead(std::string_view text) {
+    // The stamp's shape ('0' for a digit), then the thread number, a blank, the level, ':'.
+    constexpr std::string_view kShape = "00/00/0000 00:00:00 T0x";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool fits = i < kShape.size() ? (kShape[i] == '0' ? isDigit(c) : c == kShape[i])
+                                            : isDigit(c) || c == '-' || c == ' ' || c == ':' ||
+                                                  (c >= 'A' && c <= 'Z');
+        if (!fits)
+            return false;
+    }
+    return !text.empty();
+}
+
 size_t findRecordHead(std::string_view text, size_t from) {
     // A head starts "MM/": look for the slash, then check the whole head from two bytes before.
     for (size_t slash = text.find('/', from + 2); slash != std::string_view::npos;
@@ -262,6 +276,17 @@ std::wstring headerBlock(const wchar_t* fileName, const wchar_t* subscriptions, 
 
 std::string headerBlock(const char* fileName, const char* subscriptions, const char* os) {
     return block(fileName, subscriptions, os);
+}
+
+bool startsHeaderLine(std::string_view text) {
+    if (text.size() <= kRuleChars && text.find_first_not_of('=') == std::string_view::npos)
+        return true;
+    for (const Text* label : {&kFileLabel, &kSubscriptionsLabel, &kOsLabel}) {
+        const std::string_view full = label->narrow;
+        if (startsWith(text, full) || startsWith(full, text))
+            return true;
+    }
+    return false;
 }
 
 HeaderLine classifyHeaderLine(std::string_view line, std::string_view& value) {

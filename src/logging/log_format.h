@@ -72,6 +72,10 @@ struct RecordHead {
 // stamp must have the widths the logger writes for a valid date: 2/2/4 2:2:2 digits).
 bool parseRecordHead(std::string_view text, RecordHead& head);
 
+// True when text could be the start of a record head cut short: what is left of one when a
+// file ends inside it.
+bool startsRecordHead(std::string_view text);
+
 // Where the next record head starts in text, from `from` on; npos when there is none.
 size_t findRecordHead(std::string_view text, size_t from = 0);
 
@@ -88,5 +92,9 @@ std::string headerBlock(const char* fileName, const char* subscriptions, const c
 // A header line read back. Empty and Other carry no value.
 enum class HeaderLine { Empty, Rule, FileName, Subscriptions, Os, Other };
 HeaderLine classifyHeaderLine(std::string_view line, std::string_view& value);
+
+// True when text is the start of a header line (of the rule, or of a label and its value): what
+// is left of one when a file ends inside it.
+bool startsHeaderLine(std::string_view text);
 
 }  // namespace logfmt
