@@ -19,6 +19,7 @@ body { font-family: sans-serif; margin: 1.5em; color: #222; }
 table { border-collapse: collapse; margin-bottom: 2em; }
 th, td { border: 1px solid #ccc; padding: 0.3em 0.5em; text-align: left; vertical-align: top; }
 th { background: #eee; }
+td.short { white-space: nowrap; }
 tr.attention td.outcome { font-weight: bold; color: #a00; }
 ul.failures { margin: 0; padding-left: 1.2em; }
 li.harmless { color: #777; }
@@ -111,8 +112,8 @@ std::string hostRow(const HostReport& h) {
                      "\" data-host=\"" + htmlEscape(h.host) + "\" data-run=\"" +
                      std::to_string(h.run) + "\" data-outcome=\"" + info.key + "\" data-path=\"" +
                      pathName(h.path) + "\" data-exit=\"" + exit + "\">";
-    tr += cell(h.host) + cell(info.label, "outcome") + cell(pathName(h.path)) + cell(exit) +
-          cell(h.started) + cell(h.ended) + cell(h.os);
+    tr += cell(h.host, "short") + cell(info.label, "outcome") + cell(pathName(h.path)) +
+          cell(exit) + cell(h.started, "short") + cell(h.ended, "short") + cell(h.os);
     tr += "<td>";
     if (!h.reason.empty())
         tr += "<div class=\"reason\">" + htmlEscape(h.reason) + "</div>";
