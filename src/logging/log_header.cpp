@@ -5,11 +5,12 @@
 #include <cwchar>
 #include <new>
 
+#include "logging/log_format.h"
+
 static_assert(sizeof(OSVERSIONINFOEXW) == kVersionInfoExSize, "extended version record size");
 
 namespace {
 
-constexpr size_t kRuleChars = 72;
 // The "NT 6.1" part of a name is built in a buffer of this many characters.
 constexpr size_t kNtNameChars = 32;
 // szCSDVersion holds 128 characters, not necessarily terminated.
@@ -159,10 +160,14 @@ int32_t subscriptionText(int32_t mask, wchar_t* buf, size_t cap) {
     buf[0] = L'\0';
     const struct {
         bool on;
-        const wchar_t* name;
+        int32_t level;
     } names[] = {
-        {mask == 0, L"NONE"},       {mask == -1, L"ALL"},       {(mask & 1) != 0, L"ERROR"},
-        {(mask & 2) != 0, L"WARN"}, {(mask & 4) != 0, L"INFO"}, {(mask & 8) != 0, L"DEBUG"},
+        {mask == 0, logfmt::kLevelNone},
+        {mask == -1, logfmt::kLevelAll},
+        {(mask & logfmt::kLevelError) != 0, logfmt::kLevelError},
+        {(mask & logfmt::kLevelWarn) != 0, logfmt::kLevelWarn},
+        {(mask & logfmt::kLevelInfo) != 0, logfmt::kLevelInfo},
+        {(mask & logfmt::kLevelDebug) != 0, logfmt::kLevelDebug},
     };
     bool first = true;
     for (const auto& entry : names) {
@@ -174,7 +179,7 @@ int32_t subscriptionText(int32_t mask, wchar_t* buf, size_t cap) {
                 return err;
             }
         }
-        if (const int32_t err = appendBounded(buf, cap, entry.name)) {
+        if (const int32_t err = appendBounded(buf, cap, logfmt::levelName(entry.level).wideText)) {
             return err;
         }
         first = false;
@@ -252,10 +257,6 @@ bool formatHeaderBlock(const wchar_t* logPath,
                        const OSVERSIONINFOEXW* osOrNull,
                        std::wstring& out) {
     out.clear();
-    wchar_t rule[kRuleChars + 1];
-    wmemset(rule, L'=', kRuleChars);
-    rule[kRuleChars] = L'\0';
-
     wchar_t file[kHeaderFileNameChars + 1];
     fileNameOf(logPath, file, kHeaderFileNameChars + 1);
 
@@ -264,27 +265,18 @@ bool formatHeaderBlock(const wchar_t* logPath,
         return false;
     }
 
-    wchar_t block[kHeaderBufferChars];
-    bool formatted = false;
-    if (osOrNull != nullptr) {
-        wchar_t os[kHeaderBufferChars];
-        if (!describeOs(*osOrNull, os, kHeaderBufferChars)) {
-            return false;
-        }
-        formatted = formatInto(block, kHeaderBufferChars, L"\n%s\n%s%s\n%s%s\n%s%s\n%s\n", rule,
-                               L"Tarvos Host Logging: ", file, L"Initial Logging Subscriptions: ",
-                               subscriptions, L"OS Version Info: ", os, rule);
-    } else {
-        formatted = formatInto(block, kHeaderBufferChars, L"\n%s\n%s%s\n%s%s\n%s\n", rule,
-                               L"Tarvos Host Logging: ", file, L"Initial Logging Subscriptions: ",
-                               subscriptions, rule);
-    }
-    if (!formatted) {
+    wchar_t os[kHeaderBufferChars];
+    if (osOrNull != nullptr && !describeOs(*osOrNull, os, kHeaderBufferChars)) {
         return false;
     }
     try {
-        out.assign(block);
+        out = logfmt::headerBlock(file, subscriptions, osOrNull != nullptr ? os : nullptr);
     } catch (const std::bad_alloc&) {
+        out.clear();
+        return false;
+    }
+    // The block is built in a buffer of this size: one that does not fit is not written.
+    if (out.size() >= kHeaderBufferChars) {
         out.clear();
         return false;
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "logging/event_trace.h"
+#include "logging/log_format.h"
 #include "logging/log_header.h"
 #include "win/strings.h"
 
@@ -106,16 +107,11 @@ void THLogger::logV(int32_t level, const wchar_t* format, va_list args) try {
         return;
 
     if ((outputs_ & LOG_FILE) && file_) {
-        unsigned thread = GetCurrentThreadId();
-        std::wstring record =
-            tag_[0] == L'\0'
-                ? win::formatWide(L"%02d/%02d/%04d %02d:%02d:%02d T0x%d %s: %s", local.tm_mon + 1,
-                                  local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min,
-                                  local.tm_sec, thread, levelText, message)
-                : win::formatWide(L"%02d/%02d/%04d %02d:%02d:%02d T0x%d %s: [%s] %s",
-                                  local.tm_mon + 1, local.tm_mday, local.tm_year + 1900,
-                                  local.tm_hour, local.tm_min, local.tm_sec, thread, levelText,
-                                  tag_, message);
+        const logfmt::RecordStamp stamp = {local.tm_mon + 1, local.tm_mday, local.tm_year + 1900,
+                                           local.tm_hour,    local.tm_min,  local.tm_sec};
+        std::wstring record;
+        logfmt::appendRecordHead(record, stamp, GetCurrentThreadId(), levelText, tag_);
+        record += message;
         fputws(record.c_str(), file_);
         fflush(file_);
     }
@@ -158,22 +154,7 @@ void logMessage(THLogger* logger, int32_t level, const wchar_t* format, ...) {
 }
 
 const wchar_t* levelName(int32_t level) {
-    switch (level) {
-        case LOG_NONE:
-            return L"NONE";
-        case LOG_ERROR:
-            return L"ERROR";
-        case LOG_WARN:
-            return L"WARN";
-        case LOG_INFO:
-            return L"INFO";
-        case LOG_DEBUG:
-            return L"DEBUG";
-        case LOG_ALL:
-            return L"ALL";
-        default:
-            return L"UNKNOWN";
-    }
+    return logfmt::levelName(level).wideText;
 }
 
 void rotateFiles(const wchar_t* path) try {

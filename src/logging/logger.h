@@ -7,15 +7,17 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "logging/log_format.h"
+
 // Levels are bits tested against the logger's mask. <windows.h> defines ERROR as a macro,
 // so the names carry a LOG_ prefix.
 enum LogLevel : int32_t {
-    LOG_NONE = 0,
-    LOG_ERROR = 1,
-    LOG_WARN = 2,
-    LOG_INFO = 4,
-    LOG_DEBUG = 8,
-    LOG_ALL = -1,
+    LOG_NONE = logfmt::kLevelNone,
+    LOG_ERROR = logfmt::kLevelError,
+    LOG_WARN = logfmt::kLevelWarn,
+    LOG_INFO = logfmt::kLevelInfo,
+    LOG_DEBUG = logfmt::kLevelDebug,
+    LOG_ALL = logfmt::kLevelAll,
 };
 
 enum LogOutput : int32_t {

@@ -26,16 +26,6 @@ std::wstring currentFolder() {
 
 }  // namespace
 
-bool fileExists(const std::wstring& path) {
-    if (!win::fitsPath(path))
-        return false;
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        return true;
-    DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-           error != ERROR_INVALID_NAME;
-}
-
 std::wstring lookUpInstallDir(int edition, const std::wstring& serverRegistryKey) {
     if (!gInstallDirCache.empty())
         return gInstallDirCache;

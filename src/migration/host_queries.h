@@ -1,12 +1,10 @@
-// The two host queries of the start-up that later steps reuse.
+// The installation-folder query of the start-up, which later steps reuse.
 #pragma once
 
 #include <string>
 
-// True when the path's attributes can be read, or reading them fails for any reason other
-// than file not found (2), path not found (3) or invalid name (123). A path longer than 260
-// characters is refused: false.
-bool fileExists(const std::wstring& path);
+// The start-up tests its files with fileExists, which lives with the other Windows helpers.
+#include "win/file_exists.h"
 
 // The product installation folder, looked up once per process with the edition and the server
 // edition's key of the product personality: "InstallDir" of the edition's registry key without

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "logging/logger.h"
-#include "migration/host_queries.h"
+#include "win/file_exists.h"
 #include "migration/process_control.h"
 #include "migration/steps.h"
 #include "win/strings.h"

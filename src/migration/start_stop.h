@@ -47,8 +47,3 @@ class StartStop {
 // A path in double quotes, as registered for a service; false when it would not fit 260
 // characters with its quotes.
 bool quotePath(const std::wstring& path, std::wstring& quoted);
-
-// The system's message text for a Win32 code, without its trailing line break, or the code in
-// decimal. Both return a process-wide buffer that the next call overwrites.
-const wchar_t* errorText(DWORD code);
-const char* errorTextUtf8(DWORD code);

@@ -3,7 +3,7 @@
 #include "drivers/filter_driver.h"
 #include "drivers/network_driver.h"
 #include "logging/logger.h"
-#include "migration/host_queries.h"
+#include "win/file_exists.h"
 #include "migration/server_core.h"
 #include "policy_ui/local_ui.h"
 #include "policy_ui/policy_reader.h"

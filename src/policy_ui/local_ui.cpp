@@ -7,7 +7,7 @@
 #include <cwchar>
 
 #include "logging/logger.h"
-#include "migration/start_stop.h"
+#include "win/error_text.h"
 #include "policy_ui/shortcut.h"
 #include "win/strings.h"
 

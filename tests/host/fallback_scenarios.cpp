@@ -18,6 +18,7 @@ TEST_F(HostTest, NoNewAgentFilesLogsBannerAndStartsGlacis) {
                          }));
     EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000));
     EXPECT_EQ(host::runsOf(install + L"\\glacisd.exe").size(), 1u);
+    expectReport("fallback", "old-agent-again");
 }
 
 TEST_F(HostTest, FallbackWithoutGlacisLogsTheFailedStart) {
@@ -26,6 +27,7 @@ TEST_F(HostTest, FallbackWithoutGlacisLogsTheFailedStart) {
     Lines log = records();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[3], "ERROR: Can't Start Glacisd Service.\n");
+    expectReport("fallback", "no-agent");
 }
 
 TEST_F(HostTest, FallbackRunsRampartFromTheWorkingFolder) {
@@ -40,6 +42,7 @@ TEST_F(HostTest, FallbackRunsRampartFromTheWorkingFolder) {
     auto runs = host::runsOf(work + L"\\Rampart.exe");
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0], host::utf8(L"\"" + work + L"\\Rampart.exe\" -s\t" + work));
+    expectReport("fallback", "old-agent-again");
 }
 
 TEST_F(HostTest, AnArgumentForbidsTheMigration) {
@@ -51,6 +54,7 @@ TEST_F(HostTest, AnArgumentForbidsTheMigration) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1].rfind("ERROR: *** AGENT UPGRADE FAILED", 0), 0u);
     EXPECT_FALSE(host::queryService(L"KLOTarvos").exists);
+    expectReport("fallback", "old-agent-again");
 }
 
 TEST_F(HostTest, RegisteredNewAgentWithoutItsExecutableFallsBack) {
@@ -61,6 +65,7 @@ TEST_F(HostTest, RegisteredNewAgentWithoutItsExecutableFallsBack) {
     Lines log = records();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1].rfind("ERROR: *** AGENT UPGRADE FAILED", 0), 0u);
+    expectReport("fallback", "old-agent-again");
 }
 
 TEST_F(HostTest, EarlierLogIsGoneAndNumberedCopiesRotate) {
@@ -71,6 +76,7 @@ TEST_F(HostTest, EarlierLogIsGoneAndNumberedCopiesRotate) {
                         "copy " + std::to_string(n));
     }
     runRelocator();
+    expectReport("fallback", "no-agent");
     std::string log = host::readFile(host::logPath());
     EXPECT_EQ(log.find("earlier run"), std::string::npos);
     EXPECT_EQ(log.compare(0, 3, "\xEF\xBB\xBF"), 0) << "UTF-8 byte-order mark";
@@ -121,6 +127,8 @@ TEST_F(HostTest, HeaderBlockNamesTheFileLevelsAndTheWindowsVersion) {
     // Wine's default version: Windows 7 SP1, workstation. The manifest lets the tool see it.
     EXPECT_EQ(osLine(),
               "OS Version Info: Microsoft Windows NT 6.1  \"Service Pack 1\" (ver 6.1 build 7601)");
+    EXPECT_EQ("OS Version Info: " + host::jsonField(expectReport("fallback", "no-agent"), "os"),
+              osLine());
 }
 
 TEST_F(HostTest, HeaderOnWindowsServer2008) {
@@ -130,4 +138,6 @@ TEST_F(HostTest, HeaderOnWindowsServer2008) {
     EXPECT_EQ(osLine(),
               "OS Version Info: Microsoft Windows Server 2008 Standard Edition \"Service Pack 2\" "
               "(ver 6.0 build 6002)");
+    EXPECT_EQ("OS Version Info: " + host::jsonField(expectReport("fallback", "no-agent"), "os"),
+              osLine());
 }

@@ -18,6 +18,30 @@ inline std::string utf8(const std::wstring& w) {
     return win::toNarrowUtf8(w);
 }
 
+// What the fleet report may know of the tool's exit code: exactly the one it returned, only that
+// it was not 0 (the restart path with Rampart after a failed first start logs no code), or
+// nothing (a run that did not end).
+enum class ReportExit { Exact, NonZero, Unknown };
+
+// The value of "name" in the report's JSON for one host: a string's text, or the literal
+// (number, true, false, null) as written.
+inline std::string jsonField(const std::string& json, const std::string& name) {
+    const std::string key = "\"" + name + "\":";
+    size_t at = json.find(key);
+    if (at == std::string::npos)
+        return "(missing)";
+    at += key.size();
+    if (json[at] != '"')
+        return json.substr(at, json.find_first_of(",}", at) - at);
+    std::string value;
+    for (++at; at < json.size() && json[at] != '"'; ++at) {
+        if (json[at] == '\\')
+            ++at;
+        value.push_back(json[at]);
+    }
+    return value;
+}
+
 class HostTest : public ::testing::Test {
   protected:
     const std::wstring root = L"C:\\relo";
@@ -39,6 +63,8 @@ class HostTest : public ::testing::Test {
     }
 
     void TearDown() override {
+        if (ranRelocator_ && !reportChecked_)
+            ADD_FAILURE() << "every scenario checks what relocator-report reads from its log";
         cleanServices();
         deleteKey(desktopKey);
         removeTree(root);
@@ -68,7 +94,41 @@ class HostTest : public ::testing::Test {
     void registerRampart() { registerFake(L"Rampart", L"Rampart.exe"); }
 
     RunResult runRelocator(const std::wstring& arguments = L"") {
-        return run(L"\"" + tool + L"\\Relocator.exe\"" + arguments, work);
+        ranRelocator_ = true;
+        lastRun_ = run(L"\"" + tool + L"\\Relocator.exe\"" + arguments, work);
+        return lastRun_;
+    }
+
+    // Runs relocator-report.exe on this run's log and checks what it reads from the records
+    // alone: the path, the outcome, the exit code against the one the tool returned, and its own
+    // exit code (0 only for a host that runs the new agent). Returns the host's JSON object.
+    std::string expectReport(const std::string& path,
+                             const std::string& outcome,
+                             ReportExit exit = ReportExit::Exact) {
+        reportChecked_ = true;
+        const std::wstring json = root + L"\\report.json";
+        RunResult report = run(L"\"" + binDir() + L"\\relocator-report.exe\" --json \"" + json +
+                                   L"\" \"" + logPath() + L"\"",
+                               root);
+        const std::string host = readFile(json);
+        EXPECT_EQ(jsonField(host, "path"), path) << host;
+        EXPECT_EQ(jsonField(host, "outcome"), outcome) << host;
+        const std::string exitText = jsonField(host, "exitCodeText");
+        switch (exit) {
+            case ReportExit::Exact:
+                EXPECT_EQ(exitText, std::to_string(lastRun_.exitCode)) << host;
+                break;
+            case ReportExit::NonZero:
+                EXPECT_EQ(exitText, "non-zero") << host;
+                EXPECT_NE(lastRun_.exitCode, 0u);
+                break;
+            case ReportExit::Unknown:
+                EXPECT_EQ(exitText, "unknown") << host;
+                break;
+        }
+        const bool fine = outcome == "started" || outcome == "started-after-rescue";
+        EXPECT_EQ(report.exitCode, fine ? 0u : 1u) << report.output;
+        return host;
     }
 
     Lines records() { return logRecords(logPath()); }
@@ -104,6 +164,11 @@ class HostTest : public ::testing::Test {
         }
         return kept;
     }
+
+  private:
+    bool ranRelocator_ = false;
+    bool reportChecked_ = false;
+    RunResult lastRun_;
 };
 
 }  // namespace host

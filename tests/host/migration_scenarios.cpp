@@ -78,6 +78,7 @@ TEST_F(MigrationTest, OldAgentHostMovesToTheNewAgent) {
     EXPECT_EQ(rampartRuns[0], host::utf8(L"\"" + work + L"\\Rampart.exe\" -s\t" + work));
     EXPECT_FALSE(host::exists(install + L"\\policy.xml"));
     EXPECT_FALSE(host::exists(install + L"\\policy.txt"));
+    expectReport("migration", "started");
 }
 
 TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
@@ -97,6 +98,7 @@ TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
     ASSERT_TRUE(glacis.exists);
     EXPECT_EQ(glacis.binaryPath, L"\"" + root + L"\\old\\glacisd.exe\"");
     expectTarvosRegisteredAndRunning();
+    expectReport("migration", "started");
 }
 
 TEST_F(MigrationTest, WithoutHotMendAndRampart) {
@@ -114,6 +116,7 @@ TEST_F(MigrationTest, WithoutHotMendAndRampart) {
     EXPECT_FALSE(host::queryService(L"Rampart").exists);
     expectDemandStartIn(L"Glacis", L"glacisd.exe");
     expectTarvosRegisteredAndRunning();
+    expectReport("migration", "started");
 }
 
 TEST_F(MigrationTest, FailingRampartRunIsLogged) {
@@ -125,6 +128,7 @@ TEST_F(MigrationTest, FailingRampartRunIsLogged) {
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "ERROR: Rogue service failed to start.\n");
     EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
+    expectReport("migration", "started");
 }
 
 TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCode) {
@@ -139,4 +143,5 @@ TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCode) {
                               std::to_string(result.exitCode) + "\n");
     EXPECT_FALSE(host::exists(install + L"\\policy.xml"));
     EXPECT_FALSE(host::exists(install + L"\\policy.txt"));
+    expectReport("migration", "not-started");
 }

@@ -51,6 +51,7 @@ TEST_F(RestartTest, StartSucceedsAndRampartRuns) {
     EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 5000));
     EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
     EXPECT_FALSE(host::waitForState(L"Glacis", SERVICE_RUNNING, 0));
+    expectReport("restart", "started");
 }
 
 TEST_F(RestartTest, FailedStartWithoutAgentProcessStartsGlacisOnly) {
@@ -63,6 +64,7 @@ TEST_F(RestartTest, FailedStartWithoutAgentProcessStartsGlacisOnly) {
                      "ERROR: Rampart can't be removed with errcode: 1060\n"}));
     EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000));
     EXPECT_EQ(host::runsOf(install + L"\\thService.exe").size(), 1u) << "no second start";
+    expectReport("restart", "not-started");
 }
 
 TEST_F(RestartTest, FailedStartWithRampartGivesTheStartCode) {
@@ -74,6 +76,7 @@ TEST_F(RestartTest, FailedStartWithRampartGivesTheStartCode) {
     EXPECT_EQ(log, (Lines{"INFO: starting Logging Now\n ", kDetected, kTryOld,
                           "INFO: Rampart DETECTED. Starting it\n"}));
     EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
+    expectReport("restart", "not-started", host::ReportExit::NonZero);
 }
 
 TEST_F(RestartTest, HungStartIsRescuedByTerminatingTheAgentProcess) {
@@ -95,6 +98,7 @@ TEST_F(RestartTest, HungStartIsRescuedByTerminatingTheAgentProcess) {
     EXPECT_EQ(code, 9999u);
     EXPECT_EQ(host::runsOf(install + L"\\thService.exe").size(), 2u) << "second start made";
     EXPECT_FALSE(host::waitForState(L"Glacis", SERVICE_RUNNING, 0));
+    expectReport("restart", "started-after-rescue");
 }
 
 TEST_F(RestartTest, HungStartRescuesA64BitAgentProcess) {
@@ -109,4 +113,5 @@ TEST_F(RestartTest, HungStartRescuesA64BitAgentProcess) {
     DWORD code = 0;
     GetExitCodeProcess(stray, &code);
     EXPECT_EQ(code, 9999u);
+    expectReport("restart", "started-after-rescue");
 }

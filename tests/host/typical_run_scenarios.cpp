@@ -140,6 +140,7 @@ TEST_F(TypicalRunTest, OldAgentHostOn64BitWindows) {
     EXPECT_FALSE(host::queryService(L"HotMend").exists);
     EXPECT_FALSE(host::exists(install + L"\\policy.xml"));
     EXPECT_FALSE(host::exists(install + L"\\policy.txt"));
+    expectReport("migration", "started");
 }
 
 TEST_F(TypicalRunTest, PolicyWithoutTheUserInterfaceRemovesIt) {
@@ -158,6 +159,7 @@ TEST_F(TypicalRunTest, PolicyWithoutTheUserInterfaceRemovesIt) {
     EXPECT_FALSE(host::exists(install + L"\\glacis.exe"));
     EXPECT_FALSE(host::exists(kMenuLink));
     EXPECT_TRUE(host::exists(kPrograms + L"\\QSX\\Tarvos Server"));
+    expectReport("migration", "started");
 }
 
 TEST_F(TypicalRunTest, UnreadablePolicyLeavesTheUserInterfaceAlone) {
@@ -171,6 +173,7 @@ TEST_F(TypicalRunTest, UnreadablePolicyLeavesTheUserInterfaceAlone) {
                      "ERROR: Something went wrong with reading policy file\n"}));
     EXPECT_FALSE(host::exists(install + L"\\glacis.exe"));
     EXPECT_FALSE(host::exists(kMenuLink));
+    expectReport("migration", "started");
 }
 
 TEST_F(TypicalRunTest, RestartRunsTheNetworkDriverStepOnly) {
@@ -188,6 +191,7 @@ TEST_F(TypicalRunTest, RestartRunsTheNetworkDriverStepOnly) {
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(records(), expected);
     EXPECT_TRUE(host::runsOf(ifsInst()).empty());
+    expectReport("restart", "started");
 }
 
 TEST_F(TypicalRunTest, WindowsServer2008SkipsTheNetworkDrivers) {
@@ -204,4 +208,21 @@ TEST_F(TypicalRunTest, WindowsServer2008SkipsTheNetworkDrivers) {
     EXPECT_EQ(log[2], "INFO: Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..\n");
     EXPECT_TRUE(host::runsOf(netInst()).empty());
     EXPECT_LT(seconds, 2.0) << "no pause after a skipped update";
+    expectReport("restart", "started");
+}
+
+TEST_F(TypicalRunTest, RunStoppedDuringTheDriverStepLeavesAnIncompleteLog) {
+    oldAgentHost(kPolicyTrue);
+    // A network installer that never ends: the tool waits for it until it is stopped.
+    host::installFake(L"fake_service.exe", netInst(), "hang");
+    HANDLE relocator = host::spawn(L"\"" + tool + L"\\Relocator.exe\"", work);
+    ASSERT_NE(relocator, nullptr);
+    const bool installerRuns = host::waitForRuns(netInst(), 1);
+    TerminateProcess(relocator, 1);
+    WaitForSingleObject(relocator, 10000);
+    CloseHandle(relocator);
+    host::killByName(L"NetInst.exe");
+    ASSERT_TRUE(installerRuns);
+    EXPECT_EQ(records().size(), 2u) << "the start record and the installer's command line";
+    expectReport("unknown", "incomplete", host::ReportExit::Unknown);
 }

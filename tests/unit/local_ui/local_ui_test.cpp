@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "host_support.h"
-#include "migration/start_stop.h"
 #include "policy_ui/local_ui.h"
 #include "ui_test_support.h"
+#include "win/error_text.h"
 #include "win/scoped.h"
 
 namespace {

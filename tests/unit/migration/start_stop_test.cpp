@@ -5,6 +5,7 @@
 
 #include "host_support.h"
 #include "migration/start_stop.h"
+#include "win/error_text.h"
 
 namespace {
 

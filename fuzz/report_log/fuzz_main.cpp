@@ -1,0 +1,5 @@
+#include "report_log_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return ReportLogFuzzOne(data, size);
+}

@@ -1,0 +1,35 @@
+#include "report/file_source.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace report {
+
+FileSource::FileSource(const std::filesystem::path& path) {
+    errno = 0;
+#ifdef _WIN32
+    file_.reset(_wfopen(path.c_str(), L"rb"));
+#else
+    file_.reset(std::fopen(path.c_str(), "rb"));
+#endif
+    if (!file_)
+        error_ = errno != 0 ? std::strerror(errno) : "cannot be opened";
+}
+
+int FileSource::ReadByte() {
+    return file_ ? std::fgetc(file_.get()) : -1;
+}
+
+bool FileSource::Rewind() {
+    return file_ && std::fseek(file_.get(), 0, SEEK_SET) == 0;
+}
+
+size_t FileSource::Read(uint8_t* buf, size_t n) {
+    return file_ ? std::fread(buf, 1, n, file_.get()) : 0;
+}
+
+bool FileSource::ReadFailed() const {
+    return !file_ || std::ferror(file_.get()) != 0;
+}
+
+}  // namespace report

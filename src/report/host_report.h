@@ -1,0 +1,83 @@
+// What the report knows of one run of the tool on one host: the small record kept per log,
+// and the fixed vocabulary of paths and outcomes it is told in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report/log_lines.h"
+
+namespace report {
+
+enum class RunPath { Unknown, Migration, Restart, Fallback };
+
+// In the order a fleet's hosts are listed: the worst first.
+enum class Outcome {
+    NoAgent,        // no agent started at all: the host is unprotected
+    NotStarted,     // the new agent did not start
+    OldAgentAgain,  // upgrade refused, the old agent started again
+    Incomplete,     // the run was stopped, or is still running
+    Unreadable,     // the file could not be read
+    NotALog,        // not a log of this tool
+    StartedAfterRescue,
+    Started,
+};
+constexpr int kOutcomeCount = 8;
+
+struct OutcomeInfo {
+    Outcome outcome;
+    const char* key;    // for CSV and JSON: "no-agent", ...
+    const char* label;  // for people: "no agent started (host unprotected)", ...
+    bool attention;     // the host needs an administrator
+    const char* meaning;
+    const char* action;  // empty when there is nothing to do
+};
+
+const OutcomeInfo& outcomeInfo(Outcome outcome);
+const char* pathName(RunPath path);
+
+// The exit code the tool returned, as far as the records tell it.
+struct ExitCode {
+    enum Kind { Unknown, Known, NonZero } kind = Unknown;
+    int64_t value = 0;  // for Known
+};
+std::string exitCodeText(const ExitCode& exit);  // "0", "1053", "non-zero", "unknown"
+
+// One failure line of the log, explained.
+struct Failure {
+    const LogLine* line = nullptr;
+    std::string text;  // the message as logged, cut to kMaxFailureText bytes
+    int64_t code = kNoCode;
+    bool harmless = false;
+};
+constexpr size_t kMaxFailureText = 512;
+// Failure lines kept per run; the rest are only counted.
+constexpr size_t kMaxFailures = 32;
+
+struct HostReport {
+    std::string host;     // UTF-8
+    std::string file;     // the log's path, UTF-8
+    int run = 0;          // 0: the current log; 1 to 5: the rotated copy N_Relocator.log
+    std::string started;  // first and last record, "YYYY-MM-DD hh:mm:ss"; empty when none
+    std::string ended;
+    std::string os;  // the header's OS description; empty when absent
+    RunPath path = RunPath::Unknown;
+    Outcome outcome = Outcome::NotALog;
+    ExitCode exit;
+    std::string reason;  // why, for the outcomes that need one said
+    std::vector<Failure> failures;
+    size_t moreFailures = 0;  // failure lines beyond kMaxFailures
+};
+
+bool needsAttention(const HostReport& host);
+
+// "1053 ERROR_SERVICE_REQUEST_TIMEOUT: The service did not ...", or the code alone when the
+// table does not know it.
+std::string codeText(int64_t code);
+
+// Text of the guide's Markdown for a terminal or a page: `code` spans and [text](link) become
+// their text.
+std::string plainText(const char* markdown);
+
+}  // namespace report

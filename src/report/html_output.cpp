@@ -1,0 +1,169 @@
+#include "report/html_output.h"
+
+#include <string>
+
+#include "report/output_file.h"
+#include "report/text_escape.h"
+
+namespace report {
+
+namespace {
+
+constexpr char kPageStart[] = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>Relocator fleet report</title>
+<style>
+body { font-family: sans-serif; margin: 1.5em; color: #222; }
+table { border-collapse: collapse; margin-bottom: 2em; }
+th, td { border: 1px solid #ccc; padding: 0.3em 0.5em; text-align: left; vertical-align: top; }
+th { background: #eee; }
+td.short { white-space: nowrap; }
+tr.attention td.outcome { font-weight: bold; color: #a00; }
+ul.failures { margin: 0; padding-left: 1.2em; }
+li.harmless { color: #777; }
+.code, .meaning, .action { display: block; font-size: 90%; }
+.action { color: #050; }
+svg text { font-size: 13px; }
+</style>
+</head>
+<body>
+<h1>Relocator fleet report</h1>
+)";
+
+constexpr char kTableHead[] =
+    "<thead><tr><th>Host</th><th>Outcome</th><th>Path</th><th>Exit code</th><th>Started</th>"
+    "<th>Ended</th><th>OS</th><th>Reason and failure lines</th><th>Log</th></tr></thead>\n";
+
+// Colours of the bars: attention outcomes red to orange, the others green.
+const char* barColour(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::NoAgent:
+            return "#b00000";
+        case Outcome::NotStarted:
+            return "#d03000";
+        case Outcome::OldAgentAgain:
+            return "#e06000";
+        case Outcome::Incomplete:
+        case Outcome::Unreadable:
+        case Outcome::NotALog:
+            return "#e0a000";
+        case Outcome::StartedAfterRescue:
+            return "#60a040";
+        case Outcome::Started:
+            break;
+    }
+    return "#208020";
+}
+
+std::string chart(const Totals& t) {
+    constexpr int kRow = 26;
+    constexpr int kLabel = 330;
+    constexpr int kBar = 400;
+    size_t most = 1;
+    for (size_t n : t.perOutcome)
+        most = n > most ? n : most;
+    std::string svg = "<svg id=\"totals\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                      std::to_string(kLabel + kBar + 80) + "\" height=\"" +
+                      std::to_string(kRow * kOutcomeCount + 10) + "\" role=\"img\">\n";
+    for (int i = 0; i < kOutcomeCount; ++i) {
+        const OutcomeInfo& info = outcomeInfo(static_cast<Outcome>(i));
+        const size_t n = t.perOutcome[i];
+        const int y = i * kRow + 5;
+        const int width = static_cast<int>(n * kBar / most);
+        svg += "<g class=\"bar\" data-outcome=\"" + std::string(info.key) + "\" data-count=\"" +
+               std::to_string(n) + "\">";
+        svg += "<text x=\"0\" y=\"" + std::to_string(y + 16) + "\">" + htmlEscape(info.label) +
+               "</text>";
+        svg += "<rect x=\"" + std::to_string(kLabel) + "\" y=\"" + std::to_string(y) +
+               "\" width=\"" + std::to_string(width) + "\" height=\"20\" fill=\"" +
+               barColour(info.outcome) + "\"/>";
+        svg += "<text x=\"" + std::to_string(kLabel + width + 6) + "\" y=\"" +
+               std::to_string(y + 16) + "\">" + std::to_string(n) + "</text></g>\n";
+    }
+    return svg + "</svg>\n";
+}
+
+std::string failureItem(const Failure& f) {
+    std::string li = f.harmless ? "<li class=\"harmless\">" : "<li>";
+    li += htmlEscape(f.text);
+    if (f.code != kNoCode)
+        li += "<span class=\"code\">" + htmlEscape(codeText(f.code)) + "</span>";
+    if (f.harmless)
+        return li + " (harmless)</li>";
+    if (f.line == nullptr)
+        return li + "<span class=\"meaning\">A line the guide does not know.</span></li>";
+    li += "<span class=\"meaning\">" + htmlEscape(plainText(f.line->meaning)) + "</span>";
+    if (f.line->action[0] != '\0')
+        li += "<span class=\"action\">Next: " + htmlEscape(plainText(f.line->action)) + "</span>";
+    return li + "</li>";
+}
+
+std::string cell(const std::string& text, const char* cls = nullptr) {
+    return std::string(cls ? "<td class=\"" + std::string(cls) + "\">" : "<td>") +
+           htmlEscape(text) + "</td>";
+}
+
+std::string hostRow(const HostReport& h) {
+    const OutcomeInfo& info = outcomeInfo(h.outcome);
+    const std::string exit = exitCodeText(h.exit);
+    std::string tr = std::string("<tr class=\"host") + (info.attention ? " attention" : "") +
+                     "\" data-host=\"" + htmlEscape(h.host) + "\" data-run=\"" +
+                     std::to_string(h.run) + "\" data-outcome=\"" + info.key + "\" data-path=\"" +
+                     pathName(h.path) + "\" data-exit=\"" + exit + "\">";
+    tr += cell(h.host, "short") + cell(info.label, "outcome") + cell(pathName(h.path)) +
+          cell(exit) + cell(h.started, "short") + cell(h.ended, "short") + cell(h.os);
+    tr += "<td>";
+    if (!h.reason.empty())
+        tr += "<div class=\"reason\">" + htmlEscape(h.reason) + "</div>";
+    if (!h.failures.empty()) {
+        tr += "<ul class=\"failures\">";
+        for (const Failure& f : h.failures)
+            tr += failureItem(f);
+        if (h.moreFailures > 0)
+            tr += "<li>... and " + std::to_string(h.moreFailures) + " more</li>";
+        tr += "</ul>";
+    }
+    tr += "</td>" + cell(h.file) + "</tr>\n";
+    return tr;
+}
+
+// One table of the hosts that pass the test, under a heading; nothing when none does.
+template <typename Test>
+void section(OutputFile& out, const Fleet& fleet, const char* id, const char* title, Test test) {
+    bool open = false;
+    for (const HostReport& host : fleet.hosts()) {
+        if (!test(host))
+            continue;
+        if (!open) {
+            out.put(std::string("<h2>") + title + "</h2>\n<table id=\"" + id + "\">\n" +
+                    kTableHead + "<tbody>\n");
+            open = true;
+        }
+        out.put(hostRow(host));
+    }
+    if (open)
+        out.put("</tbody></table>\n");
+}
+
+}  // namespace
+
+bool writeHtml(const std::filesystem::path& path, const Fleet& fleet) {
+    OutputFile out(path);
+    const Totals t = fleet.totals();
+    out.put(kPageStart);
+    out.put("<p id=\"summary\">" + std::to_string(t.hosts) + " hosts, " +
+            std::to_string(t.attention) + " need attention.</p>\n");
+    out.put(chart(t));
+    section(out, fleet, "attention", "Hosts needing attention",
+            [](const HostReport& h) { return h.run == 0 && needsAttention(h); });
+    section(out, fleet, "new-agent", "Hosts running the new agent",
+            [](const HostReport& h) { return h.run == 0 && !needsAttention(h); });
+    section(out, fleet, "earlier-runs", "Earlier runs (rotated copies, not counted)",
+            [](const HostReport& h) { return h.run != 0; });
+    out.put("</body>\n</html>\n");
+    return out.close();
+}
+
+}  // namespace report

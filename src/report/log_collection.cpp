@@ -1,0 +1,140 @@
+#include "report/log_collection.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace report {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kLogName[] = "relocator.log";
+constexpr char kFlatSuffix[] = "_relocator.log";
+constexpr char kLogSuffix[] = ".log";
+constexpr int kRotatedCopies = 5;
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return text;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// 1 to 5 for "N_Relocator.log", else 0.
+int rotatedRun(const std::string& lowerName) {
+    const bool rotated = lowerName.size() == 2 + sizeof(kLogName) - 1 && lowerName[1] == '_' &&
+                         lowerName[0] >= '1' && lowerName[0] <= '0' + kRotatedCopies &&
+                         lowerName.compare(2, std::string::npos, kLogName) == 0;
+    return rotated ? lowerName[0] - '0' : 0;
+}
+
+std::string utf8(const fs::path& path) {
+    const auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string folderName(const fs::path& file) {
+    std::error_code ec;
+    fs::path folder = file.parent_path();
+    if (folder.empty() || folder.filename().empty() || folder.filename() == "." ||
+        folder.filename() == "..") {
+        folder = fs::absolute(file, ec).lexically_normal().parent_path();
+    }
+    return utf8(folder.filename());
+}
+
+// The name without "_Relocator.log" or, failing that, without ".log".
+std::string namePart(const std::string& name) {
+    const std::string low = lower(name);
+    for (const std::string suffix : {kFlatSuffix, kLogSuffix}) {
+        if (endsWith(low, suffix) && low.size() > suffix.size())
+            return name.substr(0, name.size() - suffix.size());
+    }
+    return name;
+}
+
+void visitFile(const fs::path& path, HostNaming naming, bool allRuns, const LogVisitor& visit) {
+    LogFile log = logFileFor(path, naming);
+    if (log.run == 0 || allRuns)
+        visit(log);
+}
+
+void problem(const fs::path& path, const std::string& reason, const LogVisitor& visit) {
+    LogFile log;
+    log.path = path;
+    log.host = utf8(path.filename().empty() ? path.parent_path().filename() : path.filename());
+    log.problem = reason;
+    visit(log);
+}
+
+// Searches one folder tree without recursion, so that no depth can exhaust the stack.
+void searchFolder(const fs::path& root, HostNaming naming, bool allRuns, const LogVisitor& visit) {
+    std::vector<fs::path> folders{root};
+    while (!folders.empty()) {
+        const fs::path folder = std::move(folders.back());
+        folders.pop_back();
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec);
+        if (ec) {
+            problem(folder, "folder cannot be listed: " + ec.message(), visit);
+            continue;
+        }
+        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+            const fs::directory_entry& entry = *it;
+            std::error_code kindError;
+            if (entry.is_directory(kindError) && !entry.is_symlink(kindError)) {
+                folders.push_back(entry.path());
+            } else if (isLogName(utf8(entry.path().filename()))) {
+                visitFile(entry.path(), naming, allRuns, visit);
+            }
+        }
+        if (ec)
+            problem(folder, "folder cannot be listed to its end: " + ec.message(), visit);
+    }
+}
+
+}  // namespace
+
+bool isLogName(const std::string& fileName) {
+    const std::string low = lower(fileName);
+    return low == kLogName || endsWith(low, kFlatSuffix);
+}
+
+LogFile logFileFor(const fs::path& path, HostNaming naming) {
+    LogFile log;
+    log.path = path;
+    const std::string name = utf8(path.filename());
+    const std::string low = lower(name);
+    log.run = rotatedRun(low);
+    const bool folderNamed = low == kLogName || log.run != 0;
+    const bool byFolder =
+        naming == HostNaming::Folder || (naming == HostNaming::Auto && folderNamed);
+    log.host = byFolder ? folderName(path) : namePart(name);
+    return log;
+}
+
+void forEachLog(const std::vector<fs::path>& inputs,
+                HostNaming naming,
+                bool allRuns,
+                const LogVisitor& visit) {
+    for (const fs::path& input : inputs) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(input, ec);
+        if (ec || !fs::exists(status)) {
+            problem(input, "cannot be opened: " + (ec ? ec.message() : "no such file"), visit);
+        } else if (fs::is_directory(status)) {
+            searchFolder(input, naming, allRuns, visit);
+        } else {
+            // Named on the command line: taken whatever its name, a rotated copy as one.
+            visitFile(input, naming, true, visit);
+        }
+    }
+}
+
+}  // namespace report

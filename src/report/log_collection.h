@@ -1,0 +1,43 @@
+// Finds the logs of a collection: the files named on the command line, and in the folders named
+// there every file called Relocator.log, N_Relocator.log (the rotated copies, N from 1 to 5) or
+// HOST_Relocator.log (logs collected flat into one folder), however deep. Each log is handed on
+// as it is found, with the host it belongs to, so that nothing of a large tree is held.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace report {
+
+// Where a host's name comes from. Auto: the folder's name for Relocator.log and its rotated
+// copies, the file name's part before "_Relocator.log" or ".log" for any other name.
+enum class HostNaming { Auto, Folder, File };
+
+struct LogFile {
+    std::filesystem::path path;
+    std::string host;  // UTF-8
+    int run = 0;       // 0: the current log; N for N_Relocator.log
+    // Set when the path could not be looked at (a folder that cannot be listed, a missing
+    // path): the reason, and nothing is to be read.
+    std::string problem;
+};
+
+// The host and run a log's path stands for under a naming rule.
+LogFile logFileFor(const std::filesystem::path& path, HostNaming naming);
+
+// True for the file names a folder search takes (see above), ignoring case.
+bool isLogName(const std::string& fileName);
+
+using LogVisitor = std::function<void(const LogFile&)>;
+
+// Visits every log of the inputs: files as named, folders searched; rotated copies only when
+// allRuns is set. Folders reached through links are not followed. Never throws.
+void forEachLog(const std::vector<std::filesystem::path>& inputs,
+                HostNaming naming,
+                bool allRuns,
+                const LogVisitor& visit);
+
+}  // namespace report

@@ -1,0 +1,361 @@
+#include "report/log_lines.h"
+
+#include <iterator>
+
+#include "logging/log_format.h"
+
+namespace report {
+
+namespace {
+
+constexpr int32_t E = logfmt::kLevelError;
+constexpr int32_t I = logfmt::kLevelInfo;
+constexpr Concern kNone = Concern::None;
+constexpr Concern kFail = Concern::Failure;
+constexpr Concern kNonZero = Concern::NonZero;
+constexpr LineEnd kFeed = LineEnd::Feed;
+
+// clang-format off
+constexpr LogLine kLines[] = {
+    // Start-up and path choice.
+    {LineId::StartLogging, Section::StartUp, I, "starting Logging Now", kNone, false, kNoCode,
+     LineEnd::FeedAndBlank, "The run started.", ""},
+    {LineId::UpgradeFailed, Section::StartUp, E,
+     "*** AGENT UPGRADE FAILED. PLEASE GENERATE AGENT BUILD AND INSTALL LATEST VERSION MANUALLY *****.",
+     kFail, false, kNoCode, kFeed,
+     "Fallback path: the tool was started with an argument while the new agent is not registered, or the new agent's program `thService.exe` is not in the installation folder. Exit code is 0 regardless.",
+     "Check that the Tarvos files were copied into the folder named by `HKLM\\SOFTWARE\\QSX\\Tarvos Desktop\\InstallDir` (server edition: the personality's key), and that the deployment runs the tool without arguments."},
+    {LineId::StartingOldGlacis, Section::StartUp, E, "Starting old Glacis Service", kNone, false,
+     kNoCode, kFeed, "Fallback: the old agent is started again.", ""},
+    {LineId::GlacisStartFailed, Section::StartUp, E, "Can't Start Glacisd Service.", kFail, false,
+     kNoCode, kFeed, "Fallback: the old agent could not be started either.",
+     "The host has no running agent: check the `Glacis` service."},
+    {LineId::RampartDetected, Section::StartUp, I, "Rampart DETECTED. Starting it", kNone, false,
+     kNoCode, kFeed,
+     "The application-protection service is registered; `Rampart.exe -s` is run from the tool's working folder. On the restart path the exit code is then the first start's code.",
+     ""},
+
+    // Migration path.
+    {LineId::MigrationStep, Section::Migration, E, "Glacisd can't be removed with errcode: {N}",
+     kFail, true, 1060, kFeed,
+     "The old daemon service could not be deleted. 1060: it was not registered (harmless). 1072: it was still running, so it was only marked for deletion and kept its old registration.",
+     "1072: stop `Glacis` and run the tool again, or reboot."},
+    {LineId::MigrationStep, Section::Migration, E, "HotMend can't be removed with errcode: {N}",
+     kFail, true, 1060, kFeed,
+     "The virtual-patch service could not be removed; 1060 means it was not registered.",
+     "Only 1060 is harmless."},
+    {LineId::MigrationStep, Section::Migration, E, "HotMend can't be deleted with errcode: {N}",
+     kFail, true, 2, kFeed,
+     "`hotmend.exe` could not be deleted; 2 means it was not there; 5 usually means it still runs.",
+     "Delete it by hand after stopping the program."},
+    {LineId::MigrationStep, Section::Migration, I, "Rampart Found. Removing.. ", kNone, false,
+     kNoCode, kFeed,
+     "The application-protection service is re-registered (the tool also prints `Ramp found` on standard output).",
+     ""},
+    {LineId::Other, Section::Migration, E, "Rampart can't be removed with errcode: {N}", kFail,
+     true, 1060, kFeed,
+     "The application-protection service could not be removed. 1060: it was not registered (on the restart path the usual case).",
+     "Other codes: check the `Rampart` service."},
+    {LineId::MigrationStep, Section::Migration, I, "Rampart Doesnt exist. Not Removing ", kNone,
+     false, kNoCode, kFeed, "Not registered; nothing to do.", ""},
+    {LineId::MigrationStep, Section::Migration, E, "Glacisd can't be added with errcode: {N}",
+     kFail, true, kNoCode, kFeed,
+     "`Glacis` could not be registered again. 1072: the old registration is still marked for deletion (the daemon was running).",
+     "Reboot, then run the tool again."},
+    {LineId::MigrationStep, Section::Migration, I, "Installing ramp.. ", kNone, false, kNoCode,
+     kFeed, "`Rampart` is registered again.", ""},
+    {LineId::MigrationStep, Section::Migration, E, "Rampart cant be added with errcode: {N}",
+     kFail, true, kNoCode, kFeed, "It could not be.", "Check the service registration."},
+    {LineId::MigrationStep, Section::Migration, E, "TarvosAgent can't be added with errcode: {N}",
+     kFail, true, kNoCode, kFeed,
+     "`KLOTarvos` could not be registered (206: the installation path is too long; 1072: an old registration is marked for deletion).",
+     "Fix the cause; run the tool again."},
+    {LineId::MigrationStep, Section::Migration, E, "can't get current module name", kFail, false,
+     kNoCode, kFeed,
+     "The tool could not read its own path; the UI program cannot be picked up.",
+     "Run the tool from a path of at most 260 characters."},
+    {LineId::PickUpUi, Section::Migration, E, "Pick up GlacisUi from {PATH}", kNone, false,
+     kNoCode, kFeed, "Informational despite its level: where `glacis.exe` is copied from.", ""},
+    {LineId::TarvosStartFailed, Section::Migration, E,
+     "TarvosAgent can't be started with errcode: {N}", kFail, true, kNoCode, kFeed,
+     "The new agent did not start; `N` is also the exit code.",
+     "See [exit-codes.md](exit-codes.md)."},
+    {LineId::Other, Section::Migration, E, "Rogue service failed to start.", kFail, false,
+     kNoCode, kFeed, "`Rampart.exe -s` could not be run or ended with a non-zero code.",
+     "Check `Rampart.exe` in the tool's working folder."},
+
+    // Restart path.
+    {LineId::Detected, Section::Restart, I,
+     "Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..", kNone, false, kNoCode, kFeed,
+     "The new agent is already installed; it is started.", ""},
+    {LineId::FirstStartOk, Section::Restart, I, "Successfull thService Start", kNone, false,
+     kNoCode, kFeed, "It started at the first attempt.", ""},
+    {LineId::Other, Section::Restart, I,
+     "thService.exe seems to be stuck in 1053. Terminating and restarting", kNone, false, kNoCode,
+     kFeed,
+     "The start failed while a `thService.exe` process runs: it is terminated (exit code 9999) and started again after one second.",
+     ""},
+    {LineId::Other, Section::Restart, E, "OpenProcessToken failed: {N}", kFail, true, kNoCode,
+     kFeed, "The debug privilege could not be enabled; nothing was terminated.",
+     "Run the tool as an administrator."},
+    {LineId::Other, Section::Restart, E, "LookupPrivilegeValue error: {N} ", kFail, true, kNoCode,
+     kFeed, "The debug privilege could not be enabled; nothing was terminated.",
+     "Run the tool as an administrator."},
+    {LineId::Other, Section::Restart, E, "AdjustTokenPrivileges error: {N}", kFail, true, kNoCode,
+     kFeed, "The debug privilege could not be enabled; nothing was terminated.",
+     "Run the tool as an administrator."},
+    {LineId::Other, Section::Restart, I, "Terminating thService, It Should'nt be running now",
+     kNone, false, kNoCode, kFeed, "The termination begins.", ""},
+    {LineId::Other, Section::Restart, I, "Cant open thService, cant get PID {N}", kFail, true,
+     kNoCode, kFeed, "No `thService.exe` process was found by then.", ""},
+    {LineId::Other, Section::Restart, I, "Cant open thService, {N}", kFail, true, kNoCode, kFeed,
+     "The process could not be opened (it may have ended by itself).", ""},
+    {LineId::Other, Section::Restart, I, "Terminated thService", kNone, false, kNoCode, kFeed,
+     "The hung process was terminated.", ""},
+    {LineId::Other, Section::Restart, I, "Cant TERMINATE thService {N}", kFail, true, kNoCode,
+     kFeed, "The hung process could not be terminated.", ""},
+    {LineId::RescueOk, Section::Restart, I, "SuccessFully Started thService", kNone, false,
+     kNoCode, kFeed, "The second start succeeded.", ""},
+    {LineId::TryOldAgent, Section::Restart, I,
+     "Can't Start thService. Trying start Glacisd and Rampart", kFail, false, kNoCode, kFeed,
+     "The new agent could not be started; the old one is started instead.",
+     "Investigate `KLOTarvos`; the host runs the old agent."},
+    {LineId::OldAgentFailed, Section::Restart, I, "Can't Start Glacisd.", kFail, false, kNoCode,
+     kFeed, "The old agent could not be started either (after a termination).",
+     "The host has no running agent."},
+    {LineId::OldAgentFailed, Section::Restart, I, "Can't Start Glacsd.", kFail, false, kNoCode,
+     kFeed, "The old agent could not be started either (without a termination).",
+     "The host has no running agent."},
+    {LineId::RemovingRampart, Section::Restart, I,
+     "Removing Installed Rampart as Rampart is not supposed to be installed", kNone, false,
+     kNoCode, kFeed, "`Rampart` is removed; the exit code becomes 0.", ""},
+
+    // Drivers.
+    {LineId::Other, Section::Drivers, I,
+     "IsLongHornServer()::returned true...skipping driver update", kNone, false, kNoCode, kFeed,
+     "Windows Server 2008: the network drivers are not touched.", ""},
+    {LineId::Other, Section::Drivers, I, "ExecuteCommand: {COMMAND LINE} ", kNone, false,
+     kNoCode, kFeed,
+     "An installer (`NetInst.exe`, `IfsInst.exe`) is run hidden and waited for.", ""},
+    {LineId::Other, Section::Drivers, E,
+     "ExecuteCommand: ERROR:: Failed to create process :: {COMMAND LINE} ", kFail, false,
+     kNoCode, kFeed,
+     "The installer could not be started (code in the next report line); a missing program (2) is not reported here.",
+     "Check the installer under `NetInstall\\x86|x64` or `IfsInstall\\x86|x64` of the installation folder."},
+    {LineId::Other, Section::Drivers, E,
+     "ExecuteCommand: ERROR:: Command line of {N} characters is longer than 32766, not run",
+     kFail, false, kNoCode, kFeed,
+     "A command line beyond Windows' own limit (32767 characters with the terminator); nothing is run and the report line shows 206.",
+     "Use a shorter installation folder."},
+    {LineId::Other, Section::Drivers, I,
+     "Previous QSXNET uninstallation Returned {N} and latest QSXNET Installation Returned {N} ",
+     kNonZero, false, kNoCode, kFeed,
+     "Exit codes of the network driver un-install and install (64-bit, or 32-bit with the new agent registered).",
+     "Non-zero: see the installer's own log."},
+    {LineId::Other, Section::Drivers, I,
+     "QSXNET Installation Returned {N} and QSXNFH Installation Returned {N}", kNonZero, false,
+     kNoCode, kFeed,
+     "Exit codes of the two 32-bit installs on a host coming from the old agent.",
+     "Non-zero: as above; 2 means the installer was missing."},
+    {LineId::MigrationStep, Section::Drivers, I,
+     "UpdateminiFilterDriver:: Installing QSX IFS Drivers.", kNone, false, kNoCode, kFeed,
+     "The filter driver update begins (migration path only).", ""},
+    {LineId::Other, Section::Drivers, I, "User Logged in:  {NAME}", kNone, false, kNoCode, kFeed,
+     "The account the tool runs as.", ""},
+    {LineId::Other, Section::Drivers, I,
+     "UpdateminiFilterDriver:: IFS driver un-install returned {N}", kNonZero, false, kNoCode,
+     kFeed, "Exit code of `IfsInst.exe -u`.",
+     "Non-zero: see `qsxfltr.log` in the installation folder."},
+    {LineId::Other, Section::Drivers, I,
+     "UpdateminiFilterDriver:: IFS driver installer returned {N}", kNonZero, false, kNoCode,
+     kFeed, "Exit code of `IfsInst.exe -i`.",
+     "Non-zero: see `qsxfltr.log` in the installation folder."},
+    {LineId::Other, Section::Drivers, I,
+     "UpdateminiFilterDriver::Failed to copy driver dll from system32 folder", kFail, false,
+     kNoCode, kFeed, "32-bit: `QsxFFilter.dll` could not be copied into the product folder.",
+     "Copy it by hand."},
+    {LineId::Other, Section::Drivers, I,
+     "UpdateminiFilterDriver::Failed to copy driver dll from {PATH} folder to {PATH}. Errcode {N}",
+     kFail, true, kNoCode, kFeed, "64-bit: the same.", "Copy it by hand."},
+    {LineId::Other, Section::Drivers, I,
+     "UpdateminiFilterDriver()::NOT INSTALLING Rogue SERVICE...64", kNone, false, kNoCode, kFeed,
+     "64-bit host: always logged.", ""},
+
+    // Policy and local user interface (migration path).
+    {LineId::Other, Section::PolicyUi, E, "Can't find policy file. {PATH}", kFail, false, kNoCode,
+     kFeed, "No `policy.xml` in the installation folder.",
+     "Deploy the policy with the agent files."},
+    {LineId::Other, Section::PolicyUi, I, "Found policy file ", kNone, false, kNoCode, kFeed,
+     "The policy is read.", ""},
+    {LineId::Other, Section::PolicyUi, E, "Can't decrypt policy file. {PATH}", kFail, false,
+     kNoCode, kFeed, "The policy could not be turned into `policy.txt`.",
+     "Check the file and the folder's free space and rights."},
+    {LineId::Other, Section::PolicyUi, E, "Can't open policy file. Errcode :{N} ", kFail, true,
+     kNoCode, kFeed, "`policy.txt` could not be opened.", ""},
+    {LineId::Other, Section::PolicyUi, I, "LocalUI Set. ", kNone, false, kNoCode, kFeed,
+     "The policy asks for the local user interface.", ""},
+    {LineId::Other, Section::PolicyUi, I, "LocalUI not Set. ", kNone, false, kNoCode, kFeed,
+     "The policy asks against the local user interface.", ""},
+    {LineId::Other, Section::PolicyUi, E, "Can't delete policy.txt file. Errcode :{N} ", kFail,
+     true, 2, kFeed,
+     "The temporary plain copy could not be deleted (2: it was never made).",
+     "Delete it by hand if present."},
+    {LineId::PolicyOutcome, Section::PolicyUi, E, "Something went wrong with reading policy file",
+     kFail, false, kNoCode, kFeed,
+     "The policy had no usable `IncludeLocalGUI` marker or could not be read: the user interface is left as it is.",
+     "Check the policy."},
+    {LineId::PolicyOutcome, Section::PolicyUi, I, "UI should be installed and exists", kNone,
+     false, kNoCode, kFeed, "Nothing to change.", ""},
+    {LineId::PolicyOutcome, Section::PolicyUi, I,
+     "UI should NOT be installed and doesn't exists. Doing nothing...", kNone, false, kNoCode,
+     kFeed, "Nothing to change.", ""},
+    {LineId::PolicyOutcome, Section::PolicyUi, I,
+     "UI should be installed and and doesnt exist. Installing..", kNone, false, kNoCode, kFeed,
+     "`glacis.exe` is copied and three shortcuts made.", ""},
+    {LineId::PolicyOutcome, Section::PolicyUi, I,
+     "UI should NOT be installed and exists. deleting..", kNone, false, kNoCode, kFeed,
+     "`glacis.exe` and its shortcuts are removed (also on Server Core, which has no desktop).",
+     ""},
+    {LineId::Other, Section::PolicyUi, E, "UI can't be installed ", kFail, false, kNoCode, kFeed,
+     "The program copy failed.", "See the line before it."},
+    {LineId::Other, Section::PolicyUi, E, "UI can't be removed", kFail, false, kNoCode, kFeed,
+     "The program deletion failed.", "See the line before it."},
+    {LineId::Other, Section::PolicyUi, I, "Copying file {PATH} to {PATH}", kNone, false, kNoCode,
+     kFeed, "The UI program is copied.", ""},
+    {LineId::Other, Section::PolicyUi, I, "Deleting file {PATH} ", kNone, false, kNoCode, kFeed,
+     "The UI program is deleted.", ""},
+    {LineId::Other, Section::PolicyUi, E, "File can't  be copied with errcode : {N}", kFail, true,
+     kNoCode, kFeed, "2: `glacis.exe` is not beside `Relocator.exe`; 5: it is in use.",
+     "Put `glacis.exe` beside the tool / close the program."},
+    {LineId::Other, Section::PolicyUi, E, "File can't  be deleted with errcode : {N}", kFail, true,
+     kNoCode, kFeed, "5: `glacis.exe` is in use.", "Close the program."},
+    {LineId::Other, Section::PolicyUi, E,
+     "RegCntrl.getStartupDir(): Can't get 'Common Startup' value.", kFail, false, kNoCode, kFeed,
+     "The all-users shell folders could not be read.", ""},
+    {LineId::Other, Section::PolicyUi, E,
+     "RegCntrl.getStartupDir(): Can't get 'Common Programs' value.", kFail, false, kNoCode,
+     kFeed, "The all-users shell folders could not be read.", ""},
+    {LineId::Other, Section::PolicyUi, E, "installUI(): getStartupDir() failed", kFail, false,
+     kNoCode, kFeed, "Shortcuts were not made or deleted.", "Create them by hand."},
+    {LineId::Other, Section::PolicyUi, E, "installUI(): getStartMenuDir() failed", kFail, false,
+     kNoCode, kFeed, "Shortcuts were not made or deleted.", "Create them by hand."},
+    {LineId::Other, Section::PolicyUi, E,
+     "FileCntrl.CreateDir() failed on directory {PATH}.  Error: ({N}) {TEXT}", kFail, true,
+     kNoCode, kFeed, "The start-menu folder could not be created.", ""},
+    {LineId::Other, Section::PolicyUi, E, "{PATH} not found. Shortcut cant be created", kFail,
+     false, kNoCode, LineEnd::None, "The menu folder is missing or is a junction.", ""},
+    {LineId::Other, Section::PolicyUi, E, "{PATH} not found. Shortcut cant be deleted", kFail,
+     false, kNoCode, kFeed, "The menu folder is missing or is a junction.", ""},
+};
+// clang-format on
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "{N}" or "{WORD...}" at pattern[at]; its length, 0 when there is none.
+size_t placeholderAt(std::string_view pattern, size_t at, bool& number) {
+    if (pattern[at] != '{')
+        return 0;
+    const size_t close = pattern.find('}', at);
+    if (close == std::string_view::npos)
+        return 0;
+    number = pattern.substr(at, close + 1 - at) == "{N}";
+    return close + 1 - at;
+}
+
+// An optional minus and 1 to 18 digits.
+bool readNumber(std::string_view text, size_t& at, int64_t& value) {
+    size_t p = at;
+    const bool negative = p < text.size() && text[p] == '-';
+    if (negative)
+        ++p;
+    const size_t first = p;
+    int64_t v = 0;
+    while (p < text.size() && isDigit(text[p]) && p - first < 18) {
+        v = v * 10 + (text[p] - '0');
+        ++p;
+    }
+    if (p == first || (p < text.size() && isDigit(text[p])))
+        return false;
+    value = negative ? -v : v;
+    at = p;
+    return true;
+}
+
+// Matches text[t..] against pattern[p..]; any-text placeholders take as little as they can and
+// give back more when the rest does not match.
+bool matchFrom(std::string_view pattern, size_t p, std::string_view text, size_t t, LineMatch& m) {
+    while (p < pattern.size()) {
+        bool number = false;
+        const size_t hole = placeholderAt(pattern, p, number);
+        if (hole == 0) {
+            if (t >= text.size() || text[t] != pattern[p])
+                return false;
+            ++p;
+            ++t;
+            continue;
+        }
+        if (number) {
+            int64_t value = 0;
+            if (!readNumber(text, t, value))
+                return false;
+            if (m.numberCount < std::size(m.numbers))
+                m.numbers[m.numberCount] = value;
+            ++m.numberCount;
+            p += hole;
+            continue;
+        }
+        p += hole;
+        if (p == pattern.size())
+            return true;  // the hole takes the rest
+        // Try the hole's end only where the literal text after it occurs.
+        const size_t literalEnd = pattern.find('{', p);
+        const std::string_view literal = pattern.substr(p, literalEnd - p);
+        if (literal.empty())
+            return false;  // two holes in a row: no line of the tool has them
+        for (size_t at = text.find(literal, t); at != std::string_view::npos;
+             at = text.find(literal, at + 1)) {
+            const size_t saved = m.numberCount;
+            if (matchFrom(pattern, p, text, at, m))
+                return true;
+            m.numberCount = saved;
+        }
+        return false;
+    }
+    return t == text.size();
+}
+
+}  // namespace
+
+const LogLine* logLines(size_t& count) {
+    count = std::size(kLines);
+    return kLines;
+}
+
+const LogLine& logLine(LineId id) {
+    for (const LogLine& line : kLines) {
+        if (line.id == id)
+            return line;
+    }
+    return kLines[0];
+}
+
+bool matchLogLine(int32_t level, std::string_view message, LineMatch& match) {
+    for (const LogLine& line : kLines) {
+        if (line.level != level)
+            continue;
+        // Cheap refusal: a literal first character must be the message's.
+        if (line.text[0] != '{' && (message.empty() || message[0] != line.text[0]))
+            continue;
+        LineMatch m;
+        if (matchFrom(line.text, 0, message, 0, m)) {
+            m.line = &line;
+            match = m;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace report

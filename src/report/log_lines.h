@@ -1,0 +1,76 @@
+// What every line of the tool's log means and what an administrator does about it: one table,
+// from which docs/log-lines.md is generated and by which the fleet report explains the lines
+// it finds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace report {
+
+// The lines the report's judgement of a run looks at; every other line is Other.
+enum class LineId {
+    Other,
+    StartLogging,
+    UpgradeFailed,
+    StartingOldGlacis,
+    GlacisStartFailed,
+    RampartDetected,
+    MigrationStep,  // a line only the migration path writes
+    PickUpUi,
+    PolicyOutcome,  // the local UI step's decision: the step has run
+    TarvosStartFailed,
+    Detected,
+    FirstStartOk,
+    RescueOk,
+    TryOldAgent,
+    OldAgentFailed,
+    RemovingRampart,
+};
+
+enum class Section { StartUp, Migration, Restart, Drivers, PolicyUi };
+
+// How a line bears on the host: not at all, as a failure, or as a failure when one of its
+// numbers is not 0 (installer exit codes).
+enum class Concern { None, Failure, NonZero };
+
+// What follows the text in the file: a line feed (most), a line feed and one blank (the first
+// record), or nothing, so that the next record runs on in the same line.
+enum class LineEnd { Feed, FeedAndBlank, None };
+
+constexpr int64_t kNoCode = -1;
+
+struct LogLine {
+    LineId id;
+    Section section;
+    int32_t level;  // logfmt::kLevelError or kLevelInfo
+    // The exact text; {N} stands for a decimal number, {PATH}, {NAME}, {TEXT} and
+    // {COMMAND LINE} for any text.
+    const char* text;
+    Concern concern;
+    bool win32Code;        // the first {N} is a Win32 code
+    int64_t harmlessCode;  // a failure with this code is harmless; kNoCode when none is
+    LineEnd end;
+    const char* meaning;  // Markdown: `code` spans
+    const char* action;   // Markdown; empty when there is nothing to do
+};
+
+// Every line, in the order of the guide.
+const LogLine* logLines(size_t& count);
+
+// The first line of the table with this id (for ids that name a single line).
+const LogLine& logLine(LineId id);
+
+// A record's message matched against the table.
+struct LineMatch {
+    const LogLine* line = nullptr;
+    int64_t numbers[3] = {};  // the values of the first three {N}
+    size_t numberCount = 0;
+};
+
+// Finds the line of this level whose text the message (without its line end) is. False when
+// none is, or a number does not fit 64 bits.
+bool matchLogLine(int32_t level, std::string_view message, LineMatch& match);
+
+}  // namespace report

@@ -1,0 +1,204 @@
+#include "report/run_judge.h"
+
+namespace report {
+
+namespace {
+
+constexpr size_t kQuotedChars = 160;
+
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    out.append(text.substr(0, kQuotedChars));
+    if (text.size() > kQuotedChars)
+        out += "...";
+    out += '"';
+    return out;
+}
+
+bool nonZeroNumber(const LineMatch& match) {
+    const size_t n = match.numberCount < 3 ? match.numberCount : 3;
+    for (size_t i = 0; i < n; ++i) {
+        if (match.numbers[i] != 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void RunJudge::record(const logfmt::RecordHead& head, std::string_view message, bool terminated) {
+    LineMatch match;
+    const bool known = head.level->known && matchLogLine(head.level->level, message, match);
+    if (records_ == 0) {
+        first_ = head.stamp;
+        firstMessage_.assign(message.substr(0, kQuotedChars));
+        // Cut short, the start record is a beginning of its text.
+        const std::string_view start = logLine(LineId::StartLogging).text;
+        foreign_ = !(known && match.line->id == LineId::StartLogging) &&
+                   !(!terminated && start.substr(0, message.size()) == message);
+    }
+    ++records_;
+    last_ = head.stamp;
+    lastMessage_.assign(message.substr(0, kQuotedChars));
+    // A line the tool writes without a line end is whole without one.
+    lastWhole_ = terminated || (known && match.line->end == LineEnd::None);
+    if (records_ == 1)
+        return;
+    if (known) {
+        note(match, message);
+    } else if (head.level->level == logfmt::kLevelError) {
+        // An error the guide does not know (a newer tool?): listed, unexplained.
+        failure(LineMatch(), message);
+    }
+}
+
+void RunJudge::cutAtEnd(const std::string& start) {
+    lastWhole_ = false;
+    lastMessage_.assign(start.substr(0, kQuotedChars));
+}
+
+void RunJudge::note(const LineMatch& match, std::string_view message) {
+    const LogLine& line = *match.line;
+    if (line.concern == Concern::Failure ||
+        (line.concern == Concern::NonZero && nonZeroNumber(match))) {
+        failure(match, message);
+    }
+    const bool undecided = path_ == RunPath::Unknown;
+    switch (line.id) {
+        case LineId::UpgradeFailed:
+            path_ = RunPath::Fallback;
+            break;
+        case LineId::Detected:
+            path_ = RunPath::Restart;
+            break;
+        case LineId::MigrationStep:
+            path_ = undecided ? RunPath::Migration : path_;
+            break;
+        case LineId::PickUpUi:
+            path_ = undecided ? RunPath::Migration : path_;
+            pickUpUi_ = true;
+            break;
+        case LineId::PolicyOutcome:
+            policyOutcome_ = true;
+            break;
+        case LineId::TarvosStartFailed:
+            tarvosStartFailed_ = true;
+            tarvosStartCode_ = match.numbers[0];
+            break;
+        case LineId::StartingOldGlacis:
+            startingOldGlacis_ = true;
+            break;
+        case LineId::GlacisStartFailed:
+            glacisStartFailed_ = true;
+            break;
+        case LineId::FirstStartOk:
+            firstStartOk_ = true;
+            break;
+        case LineId::RescueOk:
+            rescueOk_ = true;
+            break;
+        case LineId::TryOldAgent:
+            triedOldAgent_ = true;
+            break;
+        case LineId::OldAgentFailed:
+            oldAgentFailed_ = true;
+            break;
+        case LineId::RampartDetected:
+            rampartDetected_ = true;
+            break;
+        case LineId::RemovingRampart:
+            removingRampart_ = true;
+            break;
+        case LineId::StartLogging:
+        case LineId::Other:
+            break;
+    }
+}
+
+void RunJudge::failure(const LineMatch& match, std::string_view message) {
+    if (failures_.size() >= kMaxFailures) {
+        ++moreFailures_;
+        return;
+    }
+    Failure f;
+    f.line = match.line;
+    f.text.assign(message.substr(0, kMaxFailureText));
+    if (match.line != nullptr && match.line->win32Code && match.numberCount > 0) {
+        f.code = match.numbers[0];
+        f.harmless = f.code == match.line->harmlessCode;
+    }
+    failures_.push_back(std::move(f));
+}
+
+bool RunJudge::complete() const {
+    switch (path_) {
+        case RunPath::Fallback:
+            return startingOldGlacis_;
+        case RunPath::Migration:
+            return pickUpUi_ && policyOutcome_;
+        case RunPath::Restart:
+            return (firstStartOk_ || rescueOk_ || triedOldAgent_) &&
+                   (rampartDetected_ || removingRampart_);
+        case RunPath::Unknown:
+            break;
+    }
+    return false;
+}
+
+void RunJudge::outcome(HostReport& report) const {
+    ExitCode& exit = report.exit;
+    exit.kind = ExitCode::Known;
+    exit.value = 0;
+    switch (path_) {
+        case RunPath::Fallback:
+            report.outcome = glacisStartFailed_ ? Outcome::NoAgent : Outcome::OldAgentAgain;
+            break;
+        case RunPath::Migration:
+            report.outcome = tarvosStartFailed_ ? Outcome::NotStarted : Outcome::Started;
+            exit.value = tarvosStartFailed_ ? tarvosStartCode_ : 0;
+            break;
+        case RunPath::Restart:
+            report.outcome = firstStartOk_     ? Outcome::Started
+                             : rescueOk_       ? Outcome::StartedAfterRescue
+                             : oldAgentFailed_ ? Outcome::NoAgent
+                                               : Outcome::NotStarted;
+            if (report.outcome == Outcome::NotStarted)
+                report.reason = "the old agent was started instead";
+            // With Rampart registered the tool returns the first start's code, which the log
+            // does not show; only its success does.
+            if (rampartDetected_ && !firstStartOk_)
+                exit.kind = ExitCode::NonZero;
+            break;
+        case RunPath::Unknown:
+            break;
+    }
+}
+
+void RunJudge::judge(HostReport& report, const std::string& damage) const {
+    report.path = path_;
+    report.failures = failures_;
+    report.moreFailures = moreFailures_;
+    if (records_ > 0) {
+        report.started = logfmt::sortableStamp(first_);
+        report.ended = logfmt::sortableStamp(last_);
+    }
+    report.exit = ExitCode();
+    if (lastWhole_ && complete()) {
+        outcome(report);
+        if (!damage.empty())
+            report.reason += (report.reason.empty() ? "" : "; ") + damage;
+        return;
+    }
+    report.outcome = Outcome::Incomplete;
+    if (!lastWhole_) {
+        report.reason = "the file ends inside a record: " + quoted(lastMessage_);
+    } else if (records_ <= 1) {
+        report.reason = "nothing logged after the start record";
+    } else {
+        report.reason = "stopped after " + quoted(lastMessage_);
+    }
+    if (!damage.empty())
+        report.reason += "; " + damage;
+}
+
+}  // namespace report

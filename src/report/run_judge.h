@@ -1,0 +1,77 @@
+// Judges one run of the tool from its records alone: the path it took, whether it got to the
+// end of that path, the outcome for the host, the exit code the tool returned where the
+// records determine it, and the failure lines.
+//
+// A run is complete when the last step its path always logs is there:
+// - fallback: "Starting old Glacis Service" (the start of the old agent follows);
+// - restart: "Rampart DETECTED. Starting it" or "Removing Installed Rampart ..." after the
+//   start's outcome;
+// - migration: "Pick up GlacisUi from ..." and the local UI step's decision. A successful
+//   start of the new agent writes nothing, so a run stopped between that decision and the end
+//   of the start cannot be told from a finished one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "logging/log_format.h"
+#include "report/host_report.h"
+
+namespace report {
+
+class RunJudge {
+  public:
+    // One record: its head and its message without its line end. `terminated` is false when
+    // the record had no line end and no record followed it (the file ends inside it, unless it
+    // is one of the lines the tool writes without a line end).
+    void record(const logfmt::RecordHead& head, std::string_view message, bool terminated);
+
+    // The file ends inside the head of a record after the last one: `start` is what is left.
+    void cutAtEnd(const std::string& start);
+
+    // Number of records seen so far.
+    size_t records() const { return records_; }
+    // True when the first record was not the tool's start record.
+    bool foreign() const { return foreign_; }
+    const std::string& firstMessage() const { return firstMessage_; }
+
+    // Fills path, outcome, exit code, reason, stamps and failures. `damage` describes bytes
+    // that are no text of the log (empty when there are none); it is added to the reason.
+    void judge(HostReport& report, const std::string& damage) const;
+
+  private:
+    void note(const LineMatch& match, std::string_view message);
+    void failure(const LineMatch& match, std::string_view message);
+    bool complete() const;
+    void outcome(HostReport& report) const;
+
+    size_t records_ = 0;
+    bool foreign_ = false;
+    std::string firstMessage_;
+    logfmt::RecordStamp first_;
+    logfmt::RecordStamp last_;
+    std::string lastMessage_;
+    bool lastWhole_ = true;
+
+    RunPath path_ = RunPath::Unknown;
+    // Fallback
+    bool startingOldGlacis_ = false;
+    bool glacisStartFailed_ = false;
+    // Migration
+    bool pickUpUi_ = false;
+    bool policyOutcome_ = false;
+    bool tarvosStartFailed_ = false;
+    int64_t tarvosStartCode_ = 0;
+    // Restart
+    bool firstStartOk_ = false;
+    bool rescueOk_ = false;
+    bool triedOldAgent_ = false;
+    bool oldAgentFailed_ = false;
+    bool rampartDetected_ = false;
+    bool removingRampart_ = false;
+
+    std::vector<Failure> failures_;
+    size_t moreFailures_ = 0;
+};
+
+}  // namespace report

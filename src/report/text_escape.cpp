@@ -1,0 +1,140 @@
+#include "report/text_escape.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace report {
+
+namespace {
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+// Length of the well-formed UTF-8 character at text[at], 0 when there is none.
+size_t characterLength(std::string_view text, size_t at) {
+    const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+    const uint8_t lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    size_t length = 0;
+    uint8_t low = 0x80;
+    uint8_t high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size())
+        return 0;
+    for (size_t i = 1; i < length; ++i) {
+        const uint8_t b = byte(at + i);
+        const uint8_t lo = i == 1 ? low : 0x80;
+        const uint8_t hi = i == 1 ? high : 0xBF;
+        if (b < lo || b > hi)
+            return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string validUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const size_t n = characterLength(text, at);
+        if (n == 0) {
+            out += kReplacement;
+            ++at;
+        } else {
+            out.append(text.substr(at, n));
+            at += n;
+        }
+    }
+    return out;
+}
+
+std::string jsonEscape(std::string_view text) {
+    std::string out;
+    for (const char c : validUtf8(text)) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
+                    out += hex;
+                } else {
+                    out.push_back(c);
+                }
+        }
+    }
+    return out;
+}
+
+std::string csvField(std::string_view text) {
+    const std::string valid = validUtf8(text);
+    if (valid.find_first_of(",\"\r\n") == std::string::npos)
+        return valid;
+    std::string out = "\"";
+    for (const char c : valid) {
+        if (c == '"')
+            out.push_back('"');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+std::string htmlEscape(std::string_view text) {
+    std::string out;
+    for (const char c : validUtf8(text)) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                // Control characters other than white space are not allowed in HTML text.
+                out.push_back(static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t' ? '?'
+                                                                                             : c);
+        }
+    }
+    return out;
+}
+
+std::string terminalText(std::string_view text) {
+    std::string out = validUtf8(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return out;
+}
+
+}  // namespace report

@@ -1,0 +1,87 @@
+// Test logs written the way the tool's logger writes them: UTF-8 byte-order mark, the header
+// block, records with their heads, CR LF line ends, all through the shared log layout.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "logging/log_format.h"
+
+namespace reporttest {
+
+struct Record {
+    int32_t level;
+    std::string message;  // as logged, with its own line end
+};
+
+inline Record info(const std::string& message) {
+    return {logfmt::kLevelInfo, message + "\n"};
+}
+inline Record error(const std::string& message) {
+    return {logfmt::kLevelError, message + "\n"};
+}
+
+// LF as the text stream writes it.
+inline std::string crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+inline std::string logText(const std::vector<Record>& records,
+                           const char* os =
+                               "Microsoft Windows NT 6.1  \"Service Pack 1\" (ver "
+                               "6.1 build 7601)") {
+    std::string text = logfmt::headerBlock("Relocator.log", "ERROR WARN INFO", os);
+    logfmt::RecordStamp stamp = {12, 7, 2026, 0, 55, 32};
+    for (const Record& r : records) {
+        logfmt::appendRecordHead(text, stamp, 2412, logfmt::levelName(r.level).text, "");
+        text += r.message;
+        ++stamp.second;
+    }
+    return "\xEF\xBB\xBF" + crlf(text);
+}
+
+// The records of typical runs, each starting with the start record.
+inline std::vector<Record> run(std::vector<Record> rest) {
+    rest.insert(rest.begin(), {logfmt::kLevelInfo, "starting Logging Now\n "});
+    return rest;
+}
+
+inline std::vector<Record> migrationStarted() {
+    return run({info("ExecuteCommand: \"C:\\inst\\NetInstall\\x64\\NetInst.exe\" -u qsxnet  "),
+                error("HotMend can't be removed with errcode: 1060"),
+                info("Rampart Doesnt exist. Not Removing "),
+                error("Pick up GlacisUi from C:\\tool"), info("Found policy file "),
+                info("LocalUI Set. "), info("UI should be installed and exists")});
+}
+
+inline std::vector<Record> restartStarted() {
+    return run({info("Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting.."),
+                info("Successfull thService Start"),
+                info("Removing Installed Rampart as Rampart is not supposed to be installed"),
+                error("Rampart can't be removed with errcode: 1060")});
+}
+
+inline std::vector<Record> fallbackWithoutAgent() {
+    return run({error("*** AGENT UPGRADE FAILED. PLEASE GENERATE AGENT BUILD AND INSTALL LATEST "
+                      "VERSION MANUALLY *****."),
+                error("Starting old Glacis Service"), error("Can't Start Glacisd Service.")});
+}
+
+inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+}
+
+}  // namespace reporttest
