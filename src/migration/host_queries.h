@@ -3,9 +3,6 @@
 
 #include <string>
 
-// The start-up tests its files with fileExists, which lives with the other Windows helpers.
-#include "win/file_exists.h"
-
 // The product installation folder, looked up once per process with the edition and the server
 // edition's key of the product personality: "InstallDir" of the edition's registry key without
 // a trailing backslash, the edition's default folder when the key is missing, or the full

@@ -5,6 +5,7 @@
 #include "logging/logger.h"
 #include "migration/host_queries.h"
 #include "migration/paths.h"
+#include "win/file_exists.h"
 #include "win/library_search.h"
 #include "win/registry.h"
 #include "win/strings.h"

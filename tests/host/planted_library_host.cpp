@@ -109,4 +109,5 @@ TEST_F(PlantedLibraryTest, MigrationLoadsNoLibraryFromTheToolOrWorkingFolder) {
     EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 10000));
     EXPECT_TRUE(host::exists(install + L"\\glacis.exe"));
     EXPECT_TRUE(host::exists(startupLink_));
+    expectReport("migration", "started");
 }

@@ -4,6 +4,7 @@
 
 #include "host_support.h"
 #include "migration/host_queries.h"
+#include "win/file_exists.h"
 
 namespace {
 
