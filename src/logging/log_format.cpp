@@ -1,6 +1,7 @@
 #include "logging/log_format.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <type_traits>
 
 namespace logfmt {
@@ -36,8 +37,6 @@ constexpr Text kFileLabel = {LOGFMT_BOTH("Tarvos Host Logging: ")};
 constexpr Text kSubscriptionsLabel = {LOGFMT_BOTH("Initial Logging Subscriptions: ")};
 constexpr Text kOsLabel = {LOGFMT_BOTH("OS Version Info: ")};
 
-#undef LOGFMT_BOTH
-
 // printf's %0<width>d: the sign counts towards the width, zeros fill the rest.
 template <typename Ch>
 void appendNumber(std::basic_string<Ch>& out, int64_t value, int width) {
@@ -53,59 +52,79 @@ void appendNumber(std::basic_string<Ch>& out, int64_t value, int width) {
         out.push_back(static_cast<Ch>(digits[i]));
 }
 
+// The layouts as the logger has always formatted them, by Microsoft's printf rules: %s is a
+// string as wide as the format. The record's last %s is its message.
+constexpr Text kRecordFormat = {LOGFMT_BOTH("%02d/%02d/%04d %02d:%02d:%02d T0x%d %s: %s")};
+constexpr Text kTaggedRecordFormat = {
+    LOGFMT_BOTH("%02d/%02d/%04d %02d:%02d:%02d T0x%d %s: [%s] %s")};
+constexpr Text kHeaderFormat = {LOGFMT_BOTH("\n%s\n%s%s\n%s%s\n%s%s\n%s\n")};
+constexpr Text kHeaderWithoutOsFormat = {LOGFMT_BOTH("\n%s\n%s%s\n%s%s\n%s\n")};
+
+#undef LOGFMT_BOTH
+
+// Appends printf output of one of the formats above. The C library's wide printf reads %s as a
+// narrow string, so the wide format is handed over with %ls, which means a wide string to both
+// the C library and Microsoft's.
+template <typename... Args>
+void appendFormatted(std::string& out, const Text& format, Args... args) {
+    const int n = std::snprintf(nullptr, 0, format.narrow, args...);
+    if (n <= 0)
+        return;
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n) + 1);
+    std::snprintf(&out[at], static_cast<size_t>(n) + 1, format.narrow, args...);
+    out.resize(at + static_cast<size_t>(n));
+}
+
+template <typename... Args>
+void appendFormatted(std::wstring& out, const Text& format, Args... args) {
+    std::wstring c;
+    for (const wchar_t* p = format.wide; *p != L'\0'; ++p) {
+        c.push_back(*p);
+        if (p[0] == L'%' && p[1] == L's')
+            c.push_back(L'l');
+    }
+    // C's swprintf reports -1 for a buffer too small; MinGW's reports the length it needed.
+    for (size_t cap = 256; cap <= (size_t{1} << 24); cap *= 2) {
+        std::wstring buf(cap, L'\0');
+        const int n = std::swprintf(&buf[0], cap, c.c_str(), args...);
+        if (n >= 0 && static_cast<size_t>(n) < cap) {
+            out.append(buf, 0, static_cast<size_t>(n));
+            return;
+        }
+    }
+}
+
 template <typename Ch>
 void appendHead(std::basic_string<Ch>& out,
                 const RecordStamp& s,
                 uint32_t thread,
                 const Ch* level,
                 const Ch* tag) {
-    appendNumber(out, s.month, 2);
-    out.push_back(static_cast<Ch>('/'));
-    appendNumber(out, s.day, 2);
-    out.push_back(static_cast<Ch>('/'));
-    appendNumber(out, s.year, 4);
-    out.push_back(static_cast<Ch>(' '));
-    appendNumber(out, s.hour, 2);
-    out.push_back(static_cast<Ch>(':'));
-    appendNumber(out, s.minute, 2);
-    out.push_back(static_cast<Ch>(':'));
-    appendNumber(out, s.second, 2);
-    out += kThreadPrefix.get<Ch>();
-    appendNumber(out, static_cast<int32_t>(thread), 0);
-    out.push_back(static_cast<Ch>(' '));
-    out += level;
-    out.push_back(static_cast<Ch>(':'));
-    out.push_back(static_cast<Ch>(' '));
+    const Ch none[] = {0};
+    // The thread id is printed with %d: above 2^31 it reads as the signed number.
+    const int id = static_cast<int>(static_cast<int32_t>(thread));
     if (tag != nullptr && tag[0] != 0) {
-        out.push_back(static_cast<Ch>('['));
-        out += tag;
-        out.push_back(static_cast<Ch>(']'));
-        out.push_back(static_cast<Ch>(' '));
+        appendFormatted(out, kTaggedRecordFormat, s.month, s.day, s.year, s.hour, s.minute,
+                        s.second, id, level, tag, none);
+    } else {
+        appendFormatted(out, kRecordFormat, s.month, s.day, s.year, s.hour, s.minute, s.second, id,
+                        level, none);
     }
 }
 
 template <typename Ch>
 std::basic_string<Ch> block(const Ch* file, const Ch* subscriptions, const Ch* os) {
     const std::basic_string<Ch> rule(kRuleChars, static_cast<Ch>('='));
-    const Ch lf = static_cast<Ch>('\n');
     std::basic_string<Ch> out;
-    out.reserve(4 * kRuleChars);
-    out.push_back(lf);
-    out += rule;
-    out.push_back(lf);
-    out += kFileLabel.get<Ch>();
-    out += file;
-    out.push_back(lf);
-    out += kSubscriptionsLabel.get<Ch>();
-    out += subscriptions;
-    out.push_back(lf);
     if (os != nullptr) {
-        out += kOsLabel.get<Ch>();
-        out += os;
-        out.push_back(lf);
+        appendFormatted(out, kHeaderFormat, rule.c_str(), kFileLabel.get<Ch>(), file,
+                        kSubscriptionsLabel.get<Ch>(), subscriptions, kOsLabel.get<Ch>(), os,
+                        rule.c_str());
+    } else {
+        appendFormatted(out, kHeaderWithoutOsFormat, rule.c_str(), kFileLabel.get<Ch>(), file,
+                        kSubscriptionsLabel.get<Ch>(), subscriptions, rule.c_str());
     }
-    out += rule;
-    out.push_back(lf);
     return out;
 }
 
