@@ -1,8 +1,7 @@
 #include "drivers/command_runner.h"
 
-#include <vector>
-
 #include "logging/logger.h"
+#include "win/child_process.h"
 #include "win/scoped.h"
 #include "win/strings.h"
 
@@ -22,19 +21,13 @@ DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& curren
         return ERROR_FILENAME_EXCED_RANGE;
     }
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process = {};
-
-    // The system may write into the command line while it starts the process.
-    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
-    writable.push_back(L'\0');
-
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                        nullptr, currentFolder.c_str(), &startup, &process)) {
-        DWORD error = GetLastError();
+    win::ChildOptions options;
+    options.currentFolder = currentFolder.c_str();
+    options.creationFlags = CREATE_NEW_CONSOLE;
+    options.hidden = true;
+    win::ScopedHandle processHandle;
+    DWORD error = win::startChild(commandLine, options, processHandle);
+    if (error != ERROR_SUCCESS) {
         if (error != ERROR_FILE_NOT_FOUND && gLogger) {
             logMessage(gLogger, LOG_ERROR,
                        L"ExecuteCommand: ERROR:: Failed to create process :: %S \n",
@@ -42,8 +35,6 @@ DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& curren
         }
         return error;
     }
-    win::ScopedHandle processHandle(process.hProcess);
-    win::ScopedHandle threadHandle(process.hThread);
 
     WaitForSingleObject(processHandle.get(), INFINITE);
     DWORD exitCode = 0;

@@ -1,5 +1,6 @@
 #include "logging/logger.h"
 
+#include <io.h>
 #include <share.h>
 #include <time.h>
 #include <wchar.h>
@@ -58,6 +59,13 @@ void THLogger::open(const wchar_t* path, int32_t mask, int32_t outputs, const wc
     if ((outputs & LOG_FILE) && !file_ && pathFits && *path) {
         rotateFiles(path);
         file_ = _wfsopen(path, L"w, ccs=UTF-8", _SH_DENYNO);
+        if (file_) {
+            // The C runtime opens files inheritable; a program the tool starts (and whatever it
+            // leaves running) must not keep the log open.
+            HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
+            if (handle != INVALID_HANDLE_VALUE)
+                SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+        }
     }
     if (!(outputs & LOG_FILE) && file_) {
         fclose(file_);

@@ -2,9 +2,14 @@
 // Tarvos agent, or starts Glacis again when the upgrade cannot be done.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "logging/logger.h"
 #include "migration/host_queries.h"
 #include "migration/paths.h"
+#include "migration/run_guard.h"
+#include "migration/run_record.h"
+#include "migration/version.h"
 #include "win/file_exists.h"
 #include "win/library_search.h"
 #include "win/registry.h"
@@ -12,15 +17,97 @@
 
 namespace {
 
+constexpr DWORD kUnhandledExceptionExitCode = 574;  // ERROR_UNHANDLED_EXCEPTION
+
 std::wstring logFilePath() {
-    wchar_t windows[win::kMaxPathChars + 1] = {};
-    UINT n = GetWindowsDirectoryW(windows, static_cast<UINT>(win::kMaxPathChars + 1));
-    if (n == 0 || n > win::kMaxPathChars)
-        return std::wstring();
-    return std::wstring(windows, n) + L"\\Relocator.log";
+    std::wstring windows = windowsFolder();
+    return windows.empty() ? windows : windows + L"\\Relocator.log";
+}
+
+// A deciphered policy outlives its step only when a run is cut off in it; whatever run comes
+// next removes it, whichever path it takes.
+void deleteLeftOverPolicyText(const RunContext& context) {
+    if (!win::fitsPath(context.decryptedPolicyFile) || !fileExists(context.decryptedPolicyFile))
+        return;
+    if (DeleteFileW(context.decryptedPolicyFile.c_str())) {
+        logMessage(gLogger, LOG_INFO, L"Deleted %s left behind by an interrupted run\n",
+                   context.decryptedPolicyFile.c_str());
+    } else {
+        logMessage(gLogger, LOG_ERROR,
+                   L"Can't delete %s left behind by an interrupted run. Errcode :%d \n",
+                   context.decryptedPolicyFile.c_str(), GetLastError());
+    }
+}
+
+const wchar_t* agentStateName(DWORD state) {
+    switch (state) {
+        case 0:
+            return L"not-started";
+        case SERVICE_RUNNING:
+            return L"running";
+        case SERVICE_STOPPED:
+            return L"stopped";
+        case SERVICE_START_PENDING:
+            return L"start-pending";
+        case SERVICE_STOP_PENDING:
+            return L"stop-pending";
+        case SERVICE_PAUSED:
+        case SERVICE_PAUSE_PENDING:
+        case SERVICE_CONTINUE_PENDING:
+            return L"paused";
+        default:
+            return L"unknown";
+    }
+}
+
+// The run's end, in the registry for a detection rule and as the log's last record: a log
+// without it is one whose run was cut off.
+void recordEnd(const RunContext& context) {
+    LastRunRecord last;
+    last.path = pathName(context.path);
+    last.exitCode = context.exitCode;
+    last.version = kRelocatorVersion;
+    last.ended = utcNow();
+    last.newAgent = agentStateName(context.agentState);
+    DWORD e = writeLastRun(last);
+    if (e != ERROR_SUCCESS) {
+        logMessage(gLogger, LOG_WARN, L"Can't record the run's end in %s. Errcode :%d \n",
+                   kLastRunKey, e);
+    }
+    logMessage(gLogger, LOG_INFO,
+               L"Relocator %s finished with exit code %u (path: %s, new agent: %s)\n",
+               kRelocatorVersion, context.exitCode, last.path.c_str(), last.newAgent.c_str());
+}
+
+DWORD runPath(RunContext& context, int argc) {
+    MigrationRecord interrupted;
+    const bool resume = readMigrationRecord(interrupted) == ERROR_SUCCESS;
+    const bool tarvosKey = win::keyPresent(HKEY_LOCAL_MACHINE, kTarvosServiceKey);
+    context.path = choosePath(resume, tarvosKey, fileExists(context.tarvosExecutable), argc);
+    switch (context.path) {
+        case RunPath::Restart:
+            return RestartPath(context);
+        case RunPath::Migration:
+            return MigrationPath(context);
+        case RunPath::Fallback:
+            break;
+    }
+    return FallbackPath(context);
 }
 
 DWORD run(int argc) {
+    // Before anything is read or changed: a second copy leaves the first's log and services
+    // alone.
+    RunGuard guard;
+    if (guard.state() == RunGuard::State::HeldByAnother) {
+        fputws(win::formatWide(L"Relocator: another run is working on this host (%s is held). "
+                               L"Nothing was changed; exit code %u.\n",
+                               guard.path().c_str(), kAnotherRunExitCode)
+                   .c_str(),
+               stderr);
+        return kAnotherRunExitCode;
+    }
+
     RunContext context;
     buildRunContext(context, getInstallDir());
 
@@ -31,19 +118,21 @@ DWORD run(int argc) {
     gLogger = THSingletonLogger::instance(context.logPath.c_str(), LOG_ERROR | LOG_WARN | LOG_INFO,
                                           LOG_FILE);
     logMessage(gLogger, LOG_INFO, L"starting Logging Now\n ");
-
-    bool tarvosKey = win::keyPresent(HKEY_LOCAL_MACHINE, kTarvosServiceKey);
-    switch (choosePath(tarvosKey, fileExists(context.tarvosExecutable), argc)) {
-        case RunPath::Restart:
-            context.exitCode = RestartPath(context);
-            break;
-        case RunPath::Migration:
-            context.exitCode = MigrationPath(context);
-            break;
-        case RunPath::Fallback:
-            context.exitCode = FallbackPath(context);
-            break;
+    logMessage(gLogger, LOG_INFO, L"Relocator %s started as process %u\n", kRelocatorVersion,
+               GetCurrentProcessId());
+    if (guard.state() != RunGuard::State::Held) {
+        logMessage(gLogger, LOG_WARN, L"Can't take the run guard %s. Errcode :%d \n",
+                   guard.path().c_str(), guard.error());
     }
+    deleteLeftOverPolicyText(context);
+
+    try {
+        context.exitCode = runPath(context, argc);
+    } catch (...) {
+        // Nothing may escape; an unexpected failure must not read as success.
+        context.exitCode = kUnhandledExceptionExitCode;
+    }
+    recordEnd(context);
     endRun(context);
     return context.exitCode;
 }
@@ -58,6 +147,6 @@ int wmain(int argc, wchar_t** /*argv*/, wchar_t** /*envp*/) {
         return static_cast<int>(run(argc));
     } catch (...) {
         // Nothing may escape; an unexpected failure must not read as success.
-        return 574;  // ERROR_UNHANDLED_EXCEPTION
+        return static_cast<int>(kUnhandledExceptionExitCode);
     }
 }

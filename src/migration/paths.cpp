@@ -1,7 +1,5 @@
 #include "migration/paths.h"
 
-#include <cstdio>
-
 #include "logging/logger.h"
 #include "win/file_exists.h"
 #include "migration/process_control.h"
@@ -24,6 +22,15 @@ void buildRunContext(RunContext& context, const std::wstring& installDir) {
 }
 
 RunPath choosePath(bool tarvosKeyPresent, bool tarvosExecutableExists, int argumentCount) {
+    return choosePath(false, tarvosKeyPresent, tarvosExecutableExists, argumentCount);
+}
+
+RunPath choosePath(bool interruptedMigration,
+                   bool tarvosKeyPresent,
+                   bool tarvosExecutableExists,
+                   int argumentCount) {
+    if (interruptedMigration && tarvosExecutableExists && argumentCount <= 1)
+        return RunPath::Migration;
     if (tarvosKeyPresent && tarvosExecutableExists)
         return RunPath::Restart;
     if (argumentCount > 1)
@@ -31,6 +38,18 @@ RunPath choosePath(bool tarvosKeyPresent, bool tarvosExecutableExists, int argum
     if (tarvosExecutableExists)
         return RunPath::Migration;
     return RunPath::Fallback;
+}
+
+const wchar_t* pathName(RunPath path) {
+    switch (path) {
+        case RunPath::Migration:
+            return L"migration";
+        case RunPath::Restart:
+            return L"restart";
+        case RunPath::Fallback:
+            break;
+    }
+    return L"fallback";
 }
 
 DWORD FallbackPath(RunContext& context) {
@@ -58,24 +77,12 @@ void startOldAgent(RunContext& context, const wchar_t* failureLine) {
     }
 }
 
-// Deletes a file of the run context; a path too long to be the real one is not touched.
-DWORD deleteFile(const std::wstring& path) {
-    if (!win::fitsPath(path))
-        return win::kPathTooLong;
-    return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
-}
-
-std::wstring programFolder() {
-    std::wstring folder;
-    if (!win::moduleFolder(folder)) {
-        logMessage(gLogger, LOG_ERROR, L"can't get current module name\n");
-        folder.clear();
-    }
-    logMessage(gLogger, LOG_ERROR, L"Pick up GlacisUi from %s\n", folder.c_str());
-    return folder;
-}
-
 }  // namespace
+
+bool newAgentRuns(StartStop& services, DWORD startResult) {
+    return startResult == ERROR_SERVICE_ALREADY_RUNNING ||
+           services.serviceState(kTarvosService) == SERVICE_RUNNING;
+}
 
 DWORD RestartPath(RunContext& context) {
     StartStop& services = context.startStop;
@@ -86,6 +93,11 @@ DWORD RestartPath(RunContext& context) {
     DWORD exitCode = services.startSingleService(kTarvosService);
     if (exitCode == 0) {
         logMessage(gLogger, LOG_INFO, L"Successfull thService Start\n");
+        context.agentState = services.waitWhileStartPending(kTarvosService);
+    } else if (newAgentRuns(services, exitCode)) {
+        // A running agent is not a hung one: ending it would leave the host unprotected.
+        logMessage(gLogger, LOG_INFO, L"KLOTarvos is already running\n");
+        context.agentState = services.waitWhileStartPending(kTarvosService);
     } else if (isProcessRunning(L"thService.exe")) {
         // The service process runs but never answered its start: end it and try once more.
         logMessage(gLogger, LOG_INFO,
@@ -94,6 +106,7 @@ DWORD RestartPath(RunContext& context) {
         Sleep(kRestartPauseMs);
         if (services.startSingleService(kTarvosService) == 0) {
             logMessage(gLogger, LOG_INFO, L"SuccessFully Started thService\n");
+            context.agentState = services.waitWhileStartPending(kTarvosService);
         } else {
             startOldAgent(context, L"Can't Start Glacisd.\n");
         }
@@ -111,70 +124,6 @@ DWORD RestartPath(RunContext& context) {
         if (e != 0)
             logMessage(gLogger, LOG_ERROR, L"Rampart can't be removed with errcode: %d\n", e);
         exitCode = 0;
-    }
-    return exitCode;
-}
-
-DWORD MigrationPath(RunContext& context) {
-    StartStop& services = context.startStop;
-    DWORD e = 0;
-
-    networkDriverStep(context);
-    filterDriverStep(context);
-
-    if ((e = services.deleteGlacisd()) != 0) {
-        logMessage(gLogger, LOG_ERROR, L"Glacisd can't be removed with errcode: %d\n", e);
-    }
-    if ((e = services.removeService(context.hotMendService.c_str())) != 0) {
-        logMessage(gLogger, LOG_ERROR, L"HotMend can't be removed with errcode: %d\n", e);
-    }
-    if ((e = deleteFile(context.hotMendExecutable)) != 0) {
-        logMessage(gLogger, LOG_ERROR, L"HotMend can't be deleted with errcode: %d\n", e);
-    }
-
-    context.rampartPresent = win::keyPresent(HKEY_LOCAL_MACHINE, kRampartServiceKey);
-    if (context.rampartPresent) {
-        logMessage(gLogger, LOG_INFO, L"Rampart Found. Removing.. \n");
-        fputs("\nRamp found ", stdout);
-        fflush(stdout);
-        if ((e = services.removeService(context.rampartService.c_str())) != 0) {
-            logMessage(gLogger, LOG_ERROR, L"Rampart can't be removed with errcode: %d\n", e);
-        }
-    } else {
-        logMessage(gLogger, LOG_INFO, L"Rampart Doesnt exist. Not Removing \n");
-    }
-
-    if ((e = services.addService(context.daemonExecutable.c_str(), context.glacisService.c_str(),
-                                 context.glacisService.c_str())) != 0) {
-        logMessage(gLogger, LOG_ERROR, L"Glacisd can't be added with errcode: %d\n", e);
-    }
-    if (context.rampartPresent) {
-        logMessage(gLogger, LOG_INFO, L"Installing ramp.. \n");
-        if ((e = services.addService(context.rampartExecutable.c_str(),
-                                     context.rampartService.c_str(),
-                                     context.rampartService.c_str())) != 0) {
-            logMessage(gLogger, LOG_ERROR, L"Rampart cant be added with errcode: %d\n", e);
-        }
-    }
-    if ((e = services.addService(context.tarvosExecutable.c_str())) != 0) {
-        logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be added with errcode: %d\n", e);
-    }
-
-    localUiStep(context, programFolder());
-
-    DWORD exitCode = services.startSingleService(kTarvosService);
-    if (exitCode != 0) {
-        logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be started with errcode: %d\n",
-                   exitCode);
-    }
-
-    if (fileExists(context.policyFile))
-        deleteFile(context.policyFile);
-    if (fileExists(context.decryptedPolicyFile))
-        deleteFile(context.decryptedPolicyFile);
-
-    if (context.rampartPresent && services.startRampart() != 0) {
-        logMessage(gLogger, LOG_ERROR, L"Rogue service failed to start.\n");
     }
     return exitCode;
 }

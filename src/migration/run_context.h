@@ -8,6 +8,8 @@
 
 #include "migration/start_stop.h"
 
+enum class RunPath { Restart, Migration, Fallback };
+
 struct RunContext {
     StartStop startStop;  // made first of all: it records the working folder
     std::wstring hotMendService;
@@ -24,6 +26,10 @@ struct RunContext {
     std::wstring logPath;
     DWORD exitCode = 0;
     bool rampartPresent = false;
+    RunPath path = RunPath::Fallback;
+    // The state the new agent's service was last seen in after the tool started it (or found
+    // it running); 0 when the tool did not get it started.
+    DWORD agentState = 0;
 };
 
 // Fills the names and the paths of the installation folder (start-up steps 2 and 3).

@@ -2,8 +2,8 @@
 
 #include <errno.h>
 #include <io.h>
-#include <process.h>
 
+#include "win/child_process.h"
 #include "win/scoped.h"
 #include "win/strings.h"
 
@@ -14,6 +14,7 @@ constexpr wchar_t kTarvosService[] = L"KLOTarvos";
 constexpr wchar_t kTarvosDisplayName[] = L"KLO Tarvos";
 constexpr DWORD kPollIntervalMs = 100;
 constexpr int kMaxPolls = 600;
+constexpr int kMaxStartPendingPolls = 300;  // 30 s
 
 }  // namespace
 
@@ -155,6 +156,29 @@ DWORD StartStop::startSingleService(const wchar_t* name) try {
     return ERROR_NOT_ENOUGH_MEMORY;
 }
 
+DWORD StartStop::serviceState(const wchar_t* name) try {
+    win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return 0;
+    win::ScopedServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status = {};
+    if (!service || !QueryServiceStatus(service.get(), &status))
+        return 0;
+    return status.dwCurrentState;
+} catch (...) {
+    // Out of memory: the state is unknown.
+    return 0;
+}
+
+DWORD StartStop::waitWhileStartPending(const wchar_t* name) {
+    DWORD state = serviceState(name);
+    for (int poll = 0; poll < kMaxStartPendingPolls && state == SERVICE_START_PENDING; ++poll) {
+        Sleep(kPollIntervalMs);
+        state = serviceState(name);
+    }
+    return state;
+}
+
 DWORD StartStop::startRampart() try {
     if (rampartExecutable_.empty() || !win::fitsPath(rampartExecutable_))
         return ENAMETOOLONG;
@@ -163,15 +187,11 @@ DWORD StartStop::startRampart() try {
     std::wstring quoted;
     if (!quotePath(rampartExecutable_, quoted))
         return ENAMETOOLONG;
-    const wchar_t* argv[] = {quoted.c_str(), L"-s", nullptr};
-    errno = 0;
-    intptr_t result = _wspawnv(_P_WAIT, rampartExecutable_.c_str(), argv);
-    if (result == 0)
-        return 0;
-    // The program ran and failed: its exit code, since errno says nothing then.
-    if (result != -1)
-        return static_cast<DWORD>(result);
-    return static_cast<DWORD>(errno);
+    // Started by hand rather than by the C runtime's spawn, which hands the child our standard
+    // handles and open files, and cannot tell an exit code of -1 from a failed start.
+    DWORD exitCode = 0;
+    DWORD error = win::runChild(quoted + L" -s", win::ChildOptions(), exitCode);
+    return error != ERROR_SUCCESS ? error : exitCode;
 } catch (...) {
     // Out of memory: report it as this operation's failure; nothing may escape to the caller.
     return ERROR_NOT_ENOUGH_MEMORY;

@@ -24,8 +24,15 @@ class StartStop {
     DWORD addService(const wchar_t* executable);
     // Asks the service control manager to start a service; does not wait for it to run.
     DWORD startSingleService(const wchar_t* name);
-    // Runs "Rampart.exe" of the working folder with "-s" and waits for it. Returns the CRT's
-    // error number when it cannot be run, its exit code when that is not 0.
+    // The service's current state (SERVICE_RUNNING ...), 0 when it cannot be queried.
+    DWORD serviceState(const wchar_t* name);
+    // Waits, at most 30 s, while the service is start-pending: a start the service control
+    // manager accepted says nothing yet about whether the service comes up. Returns the state
+    // it was last seen in, 0 when it cannot be queried.
+    DWORD waitWhileStartPending(const wchar_t* name);
+    // Runs "Rampart.exe" of the working folder with "-s" (no handle of ours inherited) and waits
+    // for it. Returns the CRT's error number when the file cannot be accessed, the Win32 error
+    // when it cannot be started, and otherwise its exit code (0 = success).
     DWORD startRampart();
 
     const std::wstring& workingFolder() const { return workingFolder_; }

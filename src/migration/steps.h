@@ -2,10 +2,20 @@
 // updates and bringing the local user interface in line with the policy.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "migration/run_context.h"
+#include "migration/run_record.h"
 
 void networkDriverStep(const RunContext& context);
 void filterDriverStep(const RunContext& context);
-void localUiStep(const RunContext& context, const std::wstring& programFolder);
+
+// Brings the user interface in line with the policy. `interrupted` is what a run cut off in this
+// step had set out to do (None on a first run): its installation or removal is finished even
+// though the program's presence already says otherwise. `record` is told the action before it
+// starts.
+void localUiStep(const RunContext& context,
+                 const std::wstring& programFolder,
+                 UiAction interrupted,
+                 const std::function<void(UiAction)>& record);

@@ -158,6 +158,25 @@ bool installUI(const std::wstring& installDir, const std::wstring& programFolder
     return false;
 }
 
+void removeUiShortcuts() try {
+    std::wstring startup;
+    std::wstring programs;
+    if (!shellFolders(startup, programs))
+        return;
+    ShortcutPaths paths = shortcutPaths(startup, programs);
+
+    if (!isDirectory(paths.menuFolder)) {
+        logLine(LOG_ERROR, L"%s not found. Shortcut cant be deleted\n", paths.menuFolder.c_str());
+        return;
+    }
+    // Shortcuts already gone or not deletable are of no consequence to the caller.
+    deleteFile(paths.menuAgentLink);
+    deleteFile(paths.startupAgentLink);
+    deleteFile(paths.readmeLink);
+} catch (...) {
+    // Out of memory: the shortcuts stay; nothing may escape to the caller.
+}
+
 bool removeUI(const std::wstring& installDir) try {
     std::wstring program = installDir + L"\\" + kUiProgram;
     logLine(LOG_INFO, L"Deleting file %s \n", program.c_str());
@@ -167,20 +186,7 @@ bool removeUI(const std::wstring& installDir) try {
         return false;
     }
 
-    std::wstring startup;
-    std::wstring programs;
-    if (!shellFolders(startup, programs))
-        return true;
-    ShortcutPaths paths = shortcutPaths(startup, programs);
-
-    if (!isDirectory(paths.menuFolder)) {
-        logLine(LOG_ERROR, L"%s not found. Shortcut cant be deleted\n", paths.menuFolder.c_str());
-        return true;
-    }
-    // Shortcuts already gone or not deletable are of no consequence to the caller.
-    deleteFile(paths.menuAgentLink);
-    deleteFile(paths.startupAgentLink);
-    deleteFile(paths.readmeLink);
+    removeUiShortcuts();
     return true;
 } catch (...) {
     // Out of memory: report it as this operation's failure; nothing may escape to the caller.

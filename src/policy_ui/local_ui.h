@@ -18,6 +18,11 @@ bool installUI(const std::wstring& installDir, const std::wstring& programFolder
 // folder, no shortcut is deleted, not even the Startup one.
 bool removeUI(const std::wstring& installDir);
 
+// Deletes the three shortcuts of the user interface (not the program), as removeUI does after
+// deleting the program; for a removal that was cut off after the program was gone. Logs as
+// removeUI does when the shell folders or the menu folder are missing.
+void removeUiShortcuts();
+
 namespace RegCntrl {
 
 // The current path of the all-users Startup folder. On failure (the shell's error, or a path

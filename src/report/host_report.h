@@ -16,6 +16,7 @@ enum class RunPath { Unknown, Migration, Restart, Fallback };
 enum class Outcome {
     NoAgent,        // no agent started at all: the host is unprotected
     NotStarted,     // the new agent did not start
+    NotRunning,     // its start was accepted, but it was never seen running
     OldAgentAgain,  // upgrade refused, the old agent started again
     Incomplete,     // the run was stopped, or is still running
     Unreadable,     // the file could not be read
@@ -23,7 +24,7 @@ enum class Outcome {
     StartedAfterRescue,
     Started,
 };
-constexpr int kOutcomeCount = 8;
+constexpr int kOutcomeCount = 9;
 
 struct OutcomeInfo {
     Outcome outcome;

@@ -42,6 +42,7 @@ const char* barColour(Outcome outcome) {
         case Outcome::NoAgent:
             return "#b00000";
         case Outcome::NotStarted:
+        case Outcome::NotRunning:
             return "#d03000";
         case Outcome::OldAgentAgain:
             return "#e06000";

@@ -10,6 +10,7 @@ namespace {
 
 constexpr int32_t E = logfmt::kLevelError;
 constexpr int32_t I = logfmt::kLevelInfo;
+constexpr int32_t W = logfmt::kLevelWarn;
 constexpr Concern kNone = Concern::None;
 constexpr Concern kFail = Concern::Failure;
 constexpr Concern kNonZero = Concern::NonZero;
@@ -20,6 +21,23 @@ constexpr LogLine kLines[] = {
     // Start-up and path choice.
     {LineId::StartLogging, Section::StartUp, I, "starting Logging Now", kNone, false, kNoCode,
      LineEnd::FeedAndBlank, "The run started.", ""},
+    {LineId::ToolStarted, Section::StartUp, I, "Relocator {TEXT} started as process {N}", kNone,
+     false, kNoCode, kFeed,
+     "The tool's version and process id. A log that has this line ends with the line \"Relocator ... finished with exit code ...\"; one that does not was cut off (the tool was killed or the host went down).",
+     ""},
+    {LineId::Other, Section::StartUp, W, "Can't take the run guard {PATH}. Errcode :{N} ", kFail,
+     true, kNoCode, kFeed,
+     "The file that keeps a second copy of the tool from working at the same time could not be made (5: the tool does not run as an administrator). The run went on unguarded.",
+     "Run the tool as an administrator (or SYSTEM)."},
+    {LineId::Other, Section::StartUp, I, "Deleted {PATH} left behind by an interrupted run", kNone,
+     false, kNoCode, kFeed,
+     "An earlier run was cut off while it read the policy and left its plain-text copy; it is deleted.",
+     ""},
+    {LineId::Other, Section::StartUp, E,
+     "Can't delete {PATH} left behind by an interrupted run. Errcode :{N} ", kFail, true,
+     kNoCode, kFeed,
+     "The plain-text copy of the policy that an interrupted run left could not be deleted; it stays readable on the host.",
+     "Delete `policy.txt` from the installation folder by hand."},
     {LineId::UpgradeFailed, Section::StartUp, E,
      "*** AGENT UPGRADE FAILED. PLEASE GENERATE AGENT BUILD AND INSTALL LATEST VERSION MANUALLY *****.",
      kFail, false, kNoCode, kFeed,
@@ -36,6 +54,32 @@ constexpr LogLine kLines[] = {
      ""},
 
     // Migration path.
+    {LineId::Resumed, Section::Migration, I,
+     "Resuming the migration begun {TEXT} by Relocator {TEXT}, cut off in step {NAME}", kNone,
+     false, kNoCode, kFeed,
+     "An earlier run began the migration and was cut off (killed, or the host went down); this run finishes it. The steps the earlier run finished are skipped, the one it was in is done again.",
+     ""},
+    {LineId::MigrationStep, Section::Migration, I, "Step {NAME} was done by the interrupted run",
+     kNone, false, kNoCode, kFeed, "Skipped: the interrupted run had finished it.", ""},
+    {LineId::MigrationStep, Section::Migration, W,
+     "Can't record the migration's progress in {PATH}. Errcode :{N} ", kFail, true, kNoCode,
+     kFeed,
+     "The registry record that lets a later run finish a migration cut off in the middle could not be written; this run goes on.",
+     "If this run does not end with \"Relocator ... finished\", finish the migration by hand."},
+    {LineId::MigrationStep, Section::Migration, W,
+     "Can't remove the migration record {PATH}. Errcode :{N} ", kFail, true, kNoCode, kFeed,
+     "The migration is done but its record stayed: the next run will take the migration path again.",
+     "Delete the key `HKLM\\SOFTWARE\\QSX\\Relocator\\Migration` (32-bit view)."},
+    {LineId::MigrationStep, Section::Migration, I, "Glacis is already removed", kNone, false,
+     kNoCode, kFeed, "The interrupted run had deleted the old daemon service.", ""},
+    {LineId::MigrationStep, Section::Migration, I, "HotMend is already removed", kNone, false,
+     kNoCode, kFeed, "The interrupted run had removed the virtual-patch service.", ""},
+    {LineId::MigrationStep, Section::Migration, I, "hotmend.exe is already deleted", kNone,
+     false, kNoCode, kFeed, "The interrupted run had deleted the virtual-patch program.", ""},
+    {LineId::MigrationStep, Section::Migration, I,
+     "Rampart is already removed. Registering it again", kNone, false, kNoCode, kFeed,
+     "The interrupted run had removed `Rampart` and not yet registered it again; this run does.",
+     ""},
     {LineId::MigrationStep, Section::Migration, E, "Glacisd can't be removed with errcode: {N}",
      kFail, true, 1060, kFeed,
      "The old daemon service could not be deleted. 1060: it was not registered (harmless). 1072: it was still running, so it was only marked for deletion and kept its old registration.",
@@ -84,7 +128,11 @@ constexpr LogLine kLines[] = {
      kNoCode, kFeed, "`Rampart.exe -s` could not be run or ended with a non-zero code.",
      "Check `Rampart.exe` in the tool's working folder."},
 
-    // Restart path.
+    // Restart path (and the start of the migration).
+    {LineId::AlreadyRunning, Section::Restart, I, "KLOTarvos is already running", kNone, false,
+     kNoCode, kFeed,
+     "The new agent's service already runs (its start answered 1056): nothing is terminated. On the restart path with `Rampart` registered, and on the migration path, the exit code is 1056.",
+     ""},
     {LineId::Detected, Section::Restart, I,
      "Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..", kNone, false, kNoCode, kFeed,
      "The new agent is already installed; it is started.", ""},
@@ -216,6 +264,12 @@ constexpr LogLine kLines[] = {
      "UI should NOT be installed and exists. deleting..", kNone, false, kNoCode, kFeed,
      "`glacis.exe` and its shortcuts are removed (also on Server Core, which has no desktop).",
      ""},
+    {LineId::PolicyOutcome, Section::PolicyUi, I,
+     "UI installation was cut off by an earlier run. Installing again..", kNone, false, kNoCode,
+     kFeed, "`glacis.exe` is copied again and its shortcuts made.", ""},
+    {LineId::PolicyOutcome, Section::PolicyUi, I,
+     "UI removal was cut off by an earlier run. Deleting its shortcuts..", kNone, false, kNoCode,
+     kFeed, "`glacis.exe` was deleted; its shortcuts are deleted now.", ""},
     {LineId::Other, Section::PolicyUi, E, "UI can't be installed ", kFail, false, kNoCode, kFeed,
      "The program copy failed.", "See the line before it."},
     {LineId::Other, Section::PolicyUi, E, "UI can't be removed", kFail, false, kNoCode, kFeed,
@@ -246,6 +300,17 @@ constexpr LogLine kLines[] = {
      false, kNoCode, LineEnd::None, "The menu folder is missing or is a junction.", ""},
     {LineId::Other, Section::PolicyUi, E, "{PATH} not found. Shortcut cant be deleted", kFail,
      false, kNoCode, kFeed, "The menu folder is missing or is a junction.", ""},
+
+    // End of every run.
+    {LineId::Other, Section::End, W, "Can't record the run's end in {PATH}. Errcode :{N} ",
+     kFail, true, kNoCode, kFeed,
+     "The registry record of the last run (for a detection rule) could not be written.",
+     "Rely on the exit code and the log's last line for this host."},
+    {LineId::EndRecord, Section::End, I,
+     "Relocator {TEXT} finished with exit code {N} (path: {NAME}, new agent: {NAME})", kNone,
+     false, kNoCode, kFeed,
+     "The run's last record: the exit code the tool returned, the path it took, and the state the new agent's service was last seen in (`running`; `stopped` or `start-pending`: the start was accepted but the agent was never seen running within 30 s; `not-started`). The same facts are in the registry under `HKLM\\SOFTWARE\\QSX\\Relocator\\LastRun`.",
+     ""},
 };
 // clang-format on
 
@@ -283,6 +348,12 @@ bool readNumber(std::string_view text, size_t& at, int64_t& value) {
     return true;
 }
 
+void capture(LineMatch& m, std::string_view text) {
+    if (m.textCount < std::size(m.texts))
+        m.texts[m.textCount] = text;
+    ++m.textCount;
+}
+
 // Matches text[t..] against pattern[p..]; any-text placeholders take as little as they can and
 // give back more when the rest does not match.
 bool matchFrom(std::string_view pattern, size_t p, std::string_view text, size_t t, LineMatch& m) {
@@ -307,8 +378,10 @@ bool matchFrom(std::string_view pattern, size_t p, std::string_view text, size_t
             continue;
         }
         p += hole;
-        if (p == pattern.size())
-            return true;  // the hole takes the rest
+        if (p == pattern.size()) {
+            capture(m, text.substr(t));  // the hole takes the rest
+            return true;
+        }
         // Try the hole's end only where the literal text after it occurs.
         const size_t literalEnd = pattern.find('{', p);
         const std::string_view literal = pattern.substr(p, literalEnd - p);
@@ -317,9 +390,12 @@ bool matchFrom(std::string_view pattern, size_t p, std::string_view text, size_t
         for (size_t at = text.find(literal, t); at != std::string_view::npos;
              at = text.find(literal, at + 1)) {
             const size_t saved = m.numberCount;
+            const size_t savedTexts = m.textCount;
+            capture(m, text.substr(t, at - t));
             if (matchFrom(pattern, p, text, at, m))
                 return true;
             m.numberCount = saved;
+            m.textCount = savedTexts;
         }
         return false;
     }

@@ -27,9 +27,13 @@ enum class LineId {
     TryOldAgent,
     OldAgentFailed,
     RemovingRampart,
+    ToolStarted,     // the tool's own start record: a log that has it ends with an end record
+    EndRecord,       // the run's last record: exit code, path, state of the new agent
+    AlreadyRunning,  // the new agent's service was found running
+    Resumed,         // an interrupted migration is taken up again
 };
 
-enum class Section { StartUp, Migration, Restart, Drivers, PolicyUi };
+enum class Section { StartUp, Migration, Restart, Drivers, PolicyUi, End };
 
 // How a line bears on the host: not at all, as a failure, or as a failure when one of its
 // numbers is not 0 (installer exit codes).
@@ -44,7 +48,7 @@ constexpr int64_t kNoCode = -1;
 struct LogLine {
     LineId id;
     Section section;
-    int32_t level;  // logfmt::kLevelError or kLevelInfo
+    int32_t level;  // logfmt::kLevelError, kLevelWarn or kLevelInfo
     // The exact text; {N} stands for a decimal number, {PATH}, {NAME}, {TEXT} and
     // {COMMAND LINE} for any text.
     const char* text;
@@ -67,6 +71,8 @@ struct LineMatch {
     const LogLine* line = nullptr;
     int64_t numbers[3] = {};  // the values of the first three {N}
     size_t numberCount = 0;
+    std::string_view texts[3];  // what the first three text placeholders stand for
+    size_t textCount = 0;
 };
 
 // Finds the line of this level whose text the message (without its line end) is. False when

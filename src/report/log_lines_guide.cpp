@@ -47,9 +47,11 @@ const char* sectionTitle(Section section) {
         case Section::Drivers:
             return "Drivers";
         case Section::PolicyUi:
+            return "Policy and local user interface (migration path)";
+        case Section::End:
             break;
     }
-    return "Policy and local user interface (migration path)";
+    return "End of every run";
 }
 
 // The exact text with its placeholders as the guide writes them ("{N}" as N).
@@ -133,12 +135,16 @@ std::string codeTable() {
 std::string outcomeTable() {
     std::string out =
         "\n## What the fleet report makes of a log\n\n"
-        "`relocator-report` judges each host by its log alone. A run counts as complete when the "
-        "last\nstep its path always logs is there: on the fallback path `Starting old Glacis "
-        "Service`; on the\nrestart path the `Rampart` line after the start's outcome; on the "
-        "migration path `Pick up\nGlacisUi from PATH` and the local UI step's decision. (A "
-        "successful start writes nothing,\nso a migration stopped during that start reads as "
-        "finished.)\n\n"
+        "`relocator-report` judges each host by its log alone. A log that has the tool's start "
+        "record\n`Relocator VERSION started as process N` is complete when it ends with the end "
+        "record\n`Relocator VERSION finished with exit code N (path: P, new agent: S)`, which "
+        "gives the exit code;\nwithout it the run was cut off, wherever that happened. A log "
+        "written by a tool before 1.1\nhas neither: it counts as complete when the last step "
+        "its path always logs is there: on the\nfallback path `Starting old Glacis Service`; on "
+        "the restart path the `Rampart` line after the\nstart's outcome; on the migration path "
+        "`Pick up GlacisUi from PATH` and the local UI step's\ndecision (a successful start "
+        "writes nothing, so such a migration stopped during that start\nreads as finished), and "
+        "the missing end record is said.\n\n"
         "| Outcome | Key | Meaning | What to do |\n|---|---|---|---|\n";
     for (int i = 0; i < kOutcomeCount; ++i) {
         const OutcomeInfo& info = outcomeInfo(static_cast<Outcome>(i));

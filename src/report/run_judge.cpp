@@ -109,6 +109,22 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
         case LineId::RemovingRampart:
             removingRampart_ = true;
             break;
+        case LineId::ToolStarted:
+            toolStarted_ = true;
+            break;
+        case LineId::EndRecord:
+            ended_ = true;
+            endExitCode_ = match.numbers[0];
+            endPath_.assign(match.texts[1]);
+            endAgent_.assign(match.texts[2]);
+            break;
+        case LineId::AlreadyRunning:
+            alreadyRunning_ = true;
+            break;
+        case LineId::Resumed:
+            resumed_ = true;
+            path_ = RunPath::Migration;
+            break;
         case LineId::StartLogging:
         case LineId::Other:
             break;
@@ -131,6 +147,8 @@ void RunJudge::failure(const LineMatch& match, std::string_view message) {
 }
 
 bool RunJudge::complete() const {
+    if (toolStarted_)
+        return ended_;
     switch (path_) {
         case RunPath::Fallback:
             return startingOldGlacis_;
@@ -149,7 +167,7 @@ void RunJudge::outcome(HostReport& report) const {
     ExitCode& exit = report.exit;
     exit.kind = ExitCode::Known;
     exit.value = 0;
-    switch (path_) {
+    switch (report.path) {
         case RunPath::Fallback:
             report.outcome = glacisStartFailed_ ? Outcome::NoAgent : Outcome::OldAgentAgain;
             break;
@@ -158,7 +176,7 @@ void RunJudge::outcome(HostReport& report) const {
             exit.value = tarvosStartFailed_ ? tarvosStartCode_ : 0;
             break;
         case RunPath::Restart:
-            report.outcome = firstStartOk_     ? Outcome::Started
+            report.outcome = firstStartOk_ || alreadyRunning_ ? Outcome::Started
                              : rescueOk_       ? Outcome::StartedAfterRescue
                              : oldAgentFailed_ ? Outcome::NoAgent
                                                : Outcome::NotStarted;
@@ -172,10 +190,35 @@ void RunJudge::outcome(HostReport& report) const {
         case RunPath::Unknown:
             break;
     }
+    if (!ended_)
+        return;
+    // The end record knows what the records alone cannot: the code returned, and whether the
+    // agent whose start was accepted came up.
+    exit.kind = ExitCode::Known;
+    exit.value = endExitCode_;
+    const bool started =
+        report.outcome == Outcome::Started || report.outcome == Outcome::StartedAfterRescue;
+    if (started && endAgent_ != "running") {
+        report.outcome = Outcome::NotRunning;
+        report.reason = "the new agent's service was last seen " + endAgent_;
+    }
+    if (resumed_)
+        report.reason += (report.reason.empty() ? "" : "; ") +
+                         std::string("finished a migration that an earlier run began");
+}
+
+RunPath RunJudge::endPath() const {
+    if (endPath_ == "migration")
+        return RunPath::Migration;
+    if (endPath_ == "restart")
+        return RunPath::Restart;
+    if (endPath_ == "fallback")
+        return RunPath::Fallback;
+    return RunPath::Unknown;
 }
 
 void RunJudge::judge(HostReport& report, const std::string& damage) const {
-    report.path = path_;
+    report.path = ended_ && endPath() != RunPath::Unknown ? endPath() : path_;
     report.failures = failures_;
     report.moreFailures = moreFailures_;
     if (records_ > 0) {
@@ -185,6 +228,11 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     report.exit = ExitCode();
     if (lastWhole_ && complete()) {
         outcome(report);
+        if (!toolStarted_) {
+            report.reason += std::string(report.reason.empty() ? "" : "; ") +
+                             "no end record: a tool before 1.1, or a run cut off after its last "
+                             "step";
+        }
         if (!damage.empty())
             report.reason += (report.reason.empty() ? "" : "; ") + damage;
         return;
@@ -194,6 +242,9 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
         report.reason = "the file ends inside a record: " + quoted(lastMessage_);
     } else if (records_ <= 1) {
         report.reason = "nothing logged after the start record";
+    } else if (toolStarted_) {
+        report.reason = "no end record: the run was cut off (killed, or the host went down) "
+                        "after " + quoted(lastMessage_);
     } else {
         report.reason = "stopped after " + quoted(lastMessage_);
     }

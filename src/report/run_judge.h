@@ -2,7 +2,10 @@
 // end of that path, the outcome for the host, the exit code the tool returned where the
 // records determine it, and the failure lines.
 //
-// A run is complete when the last step its path always logs is there:
+// A log whose run wrote the tool's start record ("Relocator V started as process N") is
+// complete when it ends with the end record, which also gives the exit code, the path and the
+// state of the new agent's service. A log of a tool before those records is complete when the
+// last step its path always logs is there:
 // - fallback: "Starting old Glacis Service" (the start of the old agent follows);
 // - restart: "Rampart DETECTED. Starting it" or "Removing Installed Rampart ..." after the
 //   start's outcome;
@@ -44,6 +47,7 @@ class RunJudge {
     void failure(const LineMatch& match, std::string_view message);
     bool complete() const;
     void outcome(HostReport& report) const;
+    RunPath endPath() const;
 
     size_t records_ = 0;
     bool foreign_ = false;
@@ -69,6 +73,15 @@ class RunJudge {
     bool oldAgentFailed_ = false;
     bool rampartDetected_ = false;
     bool removingRampart_ = false;
+
+    // The tool's own start and end records.
+    bool toolStarted_ = false;
+    bool ended_ = false;
+    int64_t endExitCode_ = 0;
+    std::string endPath_;
+    std::string endAgent_;
+    bool alreadyRunning_ = false;
+    bool resumed_ = false;
 
     std::vector<Failure> failures_;
     size_t moreFailures_ = 0;

@@ -18,10 +18,20 @@ inline std::string utf8(const std::wstring& w) {
     return win::toNarrowUtf8(w);
 }
 
-// What the fleet report may know of the tool's exit code: exactly the one it returned, only that
-// it was not 0 (the restart path with Rampart after a failed first start logs no code), or
-// nothing (a run that did not end).
-enum class ReportExit { Exact, NonZero, Unknown };
+// What the fleet report may know of the tool's exit code: exactly the one it returned (the end
+// record says it), or nothing (a run that was cut off).
+enum class ReportExit { Exact, Unknown };
+
+// The tool's own records that bracket every run: "Relocator V started as process N" right
+// after the start record, and "Relocator V finished with exit code N (...)" last of all.
+inline bool isToolStartRecord(const std::string& record) {
+    return record.rfind("INFO: Relocator ", 0) == 0 &&
+           record.find(" started as process ") != std::string::npos;
+}
+inline bool isEndRecord(const std::string& record) {
+    return record.rfind("INFO: Relocator ", 0) == 0 &&
+           record.find(" finished with exit code ") != std::string::npos;
+}
 
 // The value of "name" in the report's JSON for one host: a string's text, or the literal
 // (number, true, false, null) as written.
@@ -49,6 +59,8 @@ class HostTest : public ::testing::Test {
     const std::wstring install = L"C:\\relo\\inst";
     const std::wstring work = L"C:\\relo\\work";
     const std::wstring desktopKey = L"SOFTWARE\\QSX\\Tarvos Desktop";
+    // The tool's own records (32-bit view, which this 32-bit test program writes).
+    const std::wstring toolKey = L"SOFTWARE\\QSX\\Relocator";
 
     void SetUp() override {
         cleanServices();
@@ -59,6 +71,7 @@ class HostTest : public ::testing::Test {
         CopyFileW((binDir() + L"\\Relocator.exe").c_str(), (tool + L"\\Relocator.exe").c_str(),
                   FALSE);
         setString(desktopKey, L"InstallDir", install);
+        deleteKey(toolKey);
         DeleteFileW(logPath().c_str());
     }
 
@@ -67,6 +80,7 @@ class HostTest : public ::testing::Test {
             ADD_FAILURE() << "every scenario checks what relocator-report reads from its log";
         cleanServices();
         deleteKey(desktopKey);
+        deleteKey(toolKey);
         removeTree(root);
     }
 
@@ -99,13 +113,28 @@ class HostTest : public ::testing::Test {
         return lastRun_;
     }
 
-    // Runs relocator-report.exe on this run's log and checks what it reads from the records
-    // alone: the path, the outcome, the exit code against the one the tool returned, and its own
-    // exit code (0 only for a host that runs the new agent). Returns the host's JSON object.
+    // Checks the tool's own start and end records of this run's log, then runs
+    // relocator-report.exe on it and checks what it reads from the records alone: the path, the
+    // outcome, the exit code against the one the tool returned, and its own exit code (0 only
+    // for a host that runs the new agent). Returns the host's JSON object.
     std::string expectReport(const std::string& path,
                              const std::string& outcome,
                              ReportExit exit = ReportExit::Exact) {
         reportChecked_ = true;
+        const Lines all = logRecords(logPath());
+        EXPECT_TRUE(all.size() >= 2 && isToolStartRecord(all[1])) << "no tool start record";
+        if (exit == ReportExit::Exact) {
+            const std::string end = " finished with exit code " +
+                                    std::to_string(lastRun_.exitCode) + " (path: " + path +
+                                    ", new agent: ";
+            EXPECT_TRUE(!all.empty() && isEndRecord(all.back()) &&
+                        all.back().find(end) != std::string::npos)
+                << "the last record is not the end record with \"" << end << "\": "
+                << (all.empty() ? "(none)" : all.back());
+        } else {
+            for (const std::string& record : all)
+                EXPECT_FALSE(isEndRecord(record)) << "a run cut off wrote " << record;
+        }
         const std::wstring json = root + L"\\report.json";
         RunResult report = run(L"\"" + binDir() + L"\\relocator-report.exe\" --json \"" + json +
                                    L"\" \"" + logPath() + L"\"",
@@ -118,10 +147,6 @@ class HostTest : public ::testing::Test {
             case ReportExit::Exact:
                 EXPECT_EQ(exitText, std::to_string(lastRun_.exitCode)) << host;
                 break;
-            case ReportExit::NonZero:
-                EXPECT_EQ(exitText, "non-zero") << host;
-                EXPECT_NE(lastRun_.exitCode, 0u);
-                break;
             case ReportExit::Unknown:
                 EXPECT_EQ(exitText, "unknown") << host;
                 break;
@@ -131,7 +156,26 @@ class HostTest : public ::testing::Test {
         return host;
     }
 
-    Lines records() { return logRecords(logPath()); }
+    // The records of the run without the tool's own start and end records (expectReport
+    // checks those).
+    Lines records() {
+        Lines kept;
+        for (const std::string& record : logRecords(logPath())) {
+            if (!isToolStartRecord(record) && !isEndRecord(record))
+                kept.push_back(record);
+        }
+        return kept;
+    }
+    // The end record's state of the new agent ("running", ...); empty when there is none.
+    std::string endAgentState() {
+        const Lines all = logRecords(logPath());
+        if (all.empty() || !isEndRecord(all.back()))
+            return std::string();
+        const std::string& end = all.back();
+        const size_t at = end.find("new agent: ");
+        return at == std::string::npos ? std::string()
+                                       : end.substr(at + 11, end.find(')', at) - at - 11);
+    }
 
     // The records of the service steps alone: those of the driver and local UI steps dropped.
     Lines serviceRecords() {

@@ -49,6 +49,11 @@ class MigrationTest : public HostTest {
         EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 5000));
     }
 
+    // The policy.txt the host set-up leaves, as an interrupted run would, goes first of all.
+    std::string leftOverLine() const {
+        return "INFO: Deleted " + host::utf8(install) +
+               "\\policy.txt left behind by an interrupted run\n";
+    }
     std::string pickUpLine() const {
         return "ERROR: Pick up GlacisUi from " + host::utf8(tool) + "\n";
     }
@@ -64,6 +69,7 @@ TEST_F(MigrationTest, OldAgentHostMovesToTheNewAgent) {
     EXPECT_EQ(result.output, "\r\nRamp found ");
     EXPECT_EQ(serviceRecords(), (Lines{
                                     "INFO: starting Logging Now\n ",
+                                    leftOverLine(),
                                     "INFO: Rampart Found. Removing.. \n",
                                     "INFO: Installing ramp.. \n",
                                     pickUpLine(),
@@ -88,6 +94,7 @@ TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(serviceRecords(), (Lines{
                                     "INFO: starting Logging Now\n ",
+                                    leftOverLine(),
                                     "ERROR: Glacisd can't be removed with errcode: 1072\n",
                                     "INFO: Rampart Found. Removing.. \n",
                                     "ERROR: Glacisd can't be added with errcode: 1072\n",
@@ -108,6 +115,7 @@ TEST_F(MigrationTest, WithoutHotMendAndRampart) {
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(serviceRecords(), (Lines{
                                     "INFO: starting Logging Now\n ",
+                                    leftOverLine(),
                                     "ERROR: HotMend can't be removed with errcode: 1060\n",
                                     "ERROR: HotMend can't be deleted with errcode: 2\n",
                                     "INFO: Rampart Doesnt exist. Not Removing \n",

@@ -138,8 +138,9 @@ TEST_F(CommandRunner, TheProgramRunsHiddenInANewConsole) {
     ASSERT_TRUE(CopyFileW((host::binDir() + L"\\startup_probe.exe").c_str(), probe.c_str(), FALSE));
     EXPECT_EQ(ExecuteCommand(L"\"" + probe + L"\"", kTools), 0u);
     std::string seen = host::readFile(probe + L".startup");
-    // STARTF_USESHOWWINDOW (1) with SW_HIDE (0); alone in a console of its own.
-    EXPECT_EQ(seen, "flags=1 show=0 console=1");
+    // STARTF_USESHOWWINDOW (1) with SW_HIDE (0) and STARTF_USESTDHANDLES (0x100: the NUL
+    // device, none of ours); alone in a console of its own.
+    EXPECT_EQ(seen, "flags=257 show=0 console=1");
 }
 
 TEST(NarrowForLog, Latin1StaysAndOtherCharactersBecomeQuestionMarks) {

@@ -1,0 +1,50 @@
+#include "migration/run_guard.h"
+
+#include <sddl.h>
+
+#include "win/strings.h"
+
+namespace {
+
+// SYSTEM and administrators only; not inherited from the Windows folder.
+constexpr wchar_t kGuardSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+}  // namespace
+
+std::wstring windowsFolder() {
+    wchar_t folder[win::kMaxPathChars + 1] = {};
+    UINT n = GetWindowsDirectoryW(folder, static_cast<UINT>(win::kMaxPathChars + 1));
+    if (n == 0 || n > win::kMaxPathChars)
+        return std::wstring();
+    return std::wstring(folder, n);
+}
+
+RunGuard::RunGuard() try {
+    const std::wstring folder = windowsFolder();
+    if (folder.empty()) {
+        error_ = ERROR_FILENAME_EXCED_RANGE;
+        return;
+    }
+    path_ = folder + L"\\Relocator.lock";
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardSecurity, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        descriptor = nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
+                            nullptr));
+    error_ = file_ ? ERROR_SUCCESS : GetLastError();
+    if (descriptor)
+        LocalFree(descriptor);
+    if (file_) {
+        state_ = State::Held;
+    } else if (error_ == ERROR_SHARING_VIOLATION) {
+        state_ = State::HeldByAnother;
+    }
+} catch (...) {
+    // Out of memory: no guard; the run goes on as a run without one.
+    error_ = ERROR_NOT_ENOUGH_MEMORY;
+}

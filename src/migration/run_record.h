@@ -1,0 +1,66 @@
+// The tool's own records on the host, in one registry key of its own:
+// HKLM\SOFTWARE\QSX\Relocator in the 32-bit view (HKLM\SOFTWARE\WOW6432Node\QSX\Relocator on
+// 64-bit Windows), which grants write access to SYSTEM and administrators only.
+//
+// - "Migration": present while a migration is under way. It is written before the migration's
+//   first change and removed after its last step, so a run that finds it knows that an earlier
+//   one was cut off (killed, or the host lost power) and finishes the job.
+// - "LastRun": how the last run that got to its end ended, for a deployment system's detection
+//   rule: path, exit code, version, time, and the state of the new agent's service.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+constexpr wchar_t kToolKey[] = L"SOFTWARE\\QSX\\Relocator";
+constexpr wchar_t kMigrationKey[] = L"SOFTWARE\\QSX\\Relocator\\Migration";
+constexpr wchar_t kLastRunKey[] = L"SOFTWARE\\QSX\\Relocator\\LastRun";
+
+// The migration's steps, in order; each is recorded when it begins.
+enum class MigrationStep {
+    None,
+    Drivers,       // network and filter drivers
+    OldServices,   // Glacis, HotMend and Rampart removed
+    Registration,  // Glacis, Rampart and KLOTarvos registered
+    LocalUi,       // policy read, user interface installed or removed
+    Start,         // KLOTarvos started
+    Cleanup,       // policy files deleted
+    Rampart,       // the application-protection program run
+};
+const wchar_t* stepName(MigrationStep step);  // "drivers", ...; "" for None
+MigrationStep stepByName(const std::wstring& name);
+
+// What the local UI step set out to do, so that a run cut off in the middle of it is finished
+// the same way.
+enum class UiAction { None, Install, Remove };
+const wchar_t* uiActionName(UiAction action);  // "install", "remove", ""
+UiAction uiActionByName(const std::wstring& name);
+
+struct MigrationRecord {
+    MigrationStep step = MigrationStep::None;  // the step begun last
+    bool rampartPresent = false;               // Rampart was registered when it began
+    UiAction uiAction = UiAction::None;
+    std::wstring begun;    // "YYYY-MM-DDThh:mm:ssZ"
+    std::wstring version;  // of the tool that began it
+    DWORD runs = 0;        // runs that have worked on it
+};
+
+// 0 and the record when one is there; ERROR_FILE_NOT_FOUND when none is.
+DWORD readMigrationRecord(MigrationRecord& record);
+// Writes the whole record (made first, or taken over by a later run) and flushes it to disk.
+DWORD writeMigrationRecord(const MigrationRecord& record);
+DWORD removeMigrationRecord();
+
+struct LastRunRecord {
+    std::wstring path;  // "migration", "restart", "fallback"
+    DWORD exitCode = 0;
+    std::wstring version;
+    std::wstring ended;     // "YYYY-MM-DDThh:mm:ssZ"
+    std::wstring newAgent;  // agentStateName() of KLOTarvos at the end
+};
+DWORD writeLastRun(const LastRunRecord& record);
+DWORD readLastRun(LastRunRecord& record);
+
+// The current time in UTC as "YYYY-MM-DDThh:mm:ssZ".
+std::wstring utcNow();

@@ -1,0 +1,33 @@
+// Starting a program that gets no handle of ours. A deployment job reads the tool's standard
+// output until every writer is gone; a child (or a program the child leaves running) that held
+// a copy of it, or of the open log, would keep the job waiting and the log locked.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "win/scoped.h"
+
+namespace win {
+
+struct ChildOptions {
+    const wchar_t* currentFolder = nullptr;  // null: this process's current folder
+    DWORD creationFlags = 0;                 // e.g. CREATE_NEW_CONSOLE
+    bool hidden = false;                     // SW_HIDE for its window
+};
+
+// Starts commandLine (the program, quoted, as its first token) with the NUL device as its
+// standard input, output and error and no other handle of this process: where the system can
+// name the handles a child inherits (Vista and later) only the NUL handles are handed over;
+// elsewhere nothing is inherited. Returns 0 and the process handle, or the Win32 error of the
+// failed start.
+DWORD startChild(const std::wstring& commandLine, const ChildOptions& options,
+                 ScopedHandle& process);
+
+// Starts a child as above, waits without a time limit and gives its exit code as the child's
+// own (any value, -1 included). Returns 0 when the child ran, or the Win32 error of the failed
+// start or wait.
+DWORD runChild(const std::wstring& commandLine, const ChildOptions& options, DWORD& exitCode);
+
+}  // namespace win
