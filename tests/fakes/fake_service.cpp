@@ -4,6 +4,9 @@
 //   hang         never answer the service control manager (sleep until killed)
 //   hangonce     hang on the first start (leaves "X.exe.hung"), run as a service afterwards
 //   exit N       exit at once with N
+//   wait [N]     wait until "X.exe.release" exists, then exit with N
+//   resident     start a copy of itself that hangs, handing it every inheritable handle (as a
+//                program that leaves a helper running does), then exit with 0
 // "--mode=WORD[:N]" on the command line overrides the file.
 #include <windows.h>
 
@@ -67,6 +70,25 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == "hang") {
         Sleep(INFINITE);
+    }
+    if (mode == "wait") {
+        const std::wstring release = fake::selfPath() + L".release";
+        while (GetFileAttributesW(release.c_str()) == INVALID_FILE_ATTRIBUTES)
+            Sleep(50);
+        return code;
+    }
+    if (mode == "resident") {
+        std::wstring command = L"\"" + fake::selfPath() + L"\" --mode=hang";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION child = {};
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                            &startup, &child)) {
+            return 1;
+        }
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        return 0;
     }
     if (mode == "exit")
         return code;

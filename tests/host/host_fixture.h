@@ -76,6 +76,8 @@ class HostTest : public ::testing::Test {
     }
 
     void TearDown() override {
+        if (keepHost_)
+            return;
         if (ranRelocator_ && !reportChecked_)
             ADD_FAILURE() << "every scenario checks what relocator-report reads from its log";
         cleanServices();
@@ -112,6 +114,13 @@ class HostTest : public ::testing::Test {
         lastRun_ = run(L"\"" + tool + L"\\Relocator.exe\"" + arguments, work);
         return lastRun_;
     }
+    // Starts the tool without waiting (the caller closes the handle); a run that is then waited
+    // for tells its exit code with ended().
+    HANDLE spawnRelocator() {
+        ranRelocator_ = true;
+        return spawn(L"\"" + tool + L"\\Relocator.exe\"", work);
+    }
+    void ended(DWORD exitCode) { lastRun_.exitCode = exitCode; }
 
     // Checks the tool's own start and end records of this run's log, then runs
     // relocator-report.exe on it and checks what it reads from the records alone: the path, the
@@ -208,6 +217,9 @@ class HostTest : public ::testing::Test {
         }
         return kept;
     }
+
+    // Leaves the host as it is for a later test program (a restart of the prefix between two).
+    bool keepHost_ = false;
 
   private:
     bool ranRelocator_ = false;
