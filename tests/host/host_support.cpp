@@ -290,6 +290,58 @@ RunResult run(const std::wstring& commandLine, const std::wstring& currentFolder
     return result;
 }
 
+BoundedRun runWithin(const std::wstring& commandLine,
+                     const std::wstring& currentFolder,
+                     DWORD timeoutMs) {
+    BoundedRun result;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    CreatePipe(&readEnd, &writeEnd, &sa, 0);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    std::wstring cmd = commandLine;
+    const BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        currentFolder.c_str(), &si, &pi);
+    CloseHandle(writeEnd);
+    if (!started) {
+        result.exitCode = 0xFFFFFFFF;
+        CloseHandle(readEnd);
+        return result;
+    }
+    const DWORD begin = GetTickCount();
+    while (GetTickCount() - begin < timeoutMs) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) {
+            result.endOfOutput = true;
+            if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0)
+                break;
+        } else if (available > 0) {
+            char buf[4096];
+            DWORD n = 0;
+            if (ReadFile(readEnd, buf, sizeof buf, &n, nullptr))
+                result.output.append(buf, n);
+            continue;
+        }
+        Sleep(20);
+    }
+    result.ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+    if (!result.ended) {
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 10000);
+    }
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseHandle(readEnd);
+    return result;
+}
+
 HANDLE spawn(const std::wstring& commandLine, const std::wstring& currentFolder) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);

@@ -58,6 +58,16 @@ struct RunResult {
     std::string output;  // standard output and error
 };
 RunResult run(const std::wstring& commandLine, const std::wstring& currentFolder);
+// Runs a program as a deployment job does, reading a pipe for its standard output and error,
+// for at most timeoutMs: `ended` tells whether it ended in time (it is killed otherwise),
+// `endOfOutput` whether every holder of the pipe's writing end had closed it by then.
+struct BoundedRun : RunResult {
+    bool ended = false;
+    bool endOfOutput = false;
+};
+BoundedRun runWithin(const std::wstring& commandLine,
+                     const std::wstring& currentFolder,
+                     DWORD timeoutMs);
 // Starts a program without waiting; returns its process handle (caller closes).
 HANDLE spawn(const std::wstring& commandLine, const std::wstring& currentFolder);
 void killByName(const std::wstring& exeName);

@@ -8,7 +8,6 @@
 #include <sddl.h>
 #include <tlhelp32.h>
 
-#include <chrono>
 #include <algorithm>
 #include <functional>
 
@@ -360,12 +359,9 @@ TEST_F(RerunTest, SecondCopyChangesNothingAndAnswers1618) {
     const std::wstring rotated = host::windowsDir() + L"\\1_Relocator.log";
     const std::string rotatedBefore = host::readFile(rotated);
 
-    const auto started = std::chrono::steady_clock::now();
-    host::RunResult second = host::run(L"\"" + tool + L"\\Relocator.exe\"", work);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    host::BoundedRun second = host::runWithin(L"\"" + tool + L"\\Relocator.exe\"", work, 5000);
+    EXPECT_TRUE(second.ended) << "the second copy was still running after 5 s";
     EXPECT_EQ(second.exitCode, 1618u) << second.output;
-    EXPECT_LT(seconds, 5.0);
     EXPECT_NE(second.output.find("another run"), std::string::npos) << second.output;
     EXPECT_EQ(host::readFile(host::logPath()), logBefore) << "the second copy touched the log";
     EXPECT_EQ(host::readFile(rotated), rotatedBefore);
@@ -394,46 +390,11 @@ TEST_F(RerunTest, ALeftOverHelperHoldsNeitherTheOutputPipeNorTheLog) {
     const std::wstring rampart = work + L"\\Rampart.exe";
     host::installFake(L"fake_service.exe", rampart, "resident");
 
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION relocator = {};
-    std::wstring command = L"\"" + tool + L"\\Relocator.exe\"";
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                               work.c_str(), &startup, &relocator));
-    CloseHandle(writeEnd);
-    CloseHandle(relocator.hThread);
-
-    // The deployment job's side: read until every writer has closed the pipe.
-    bool endOfOutput = false;
-    for (int polls = 0; polls < 600 && !endOfOutput; ++polls) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) {
-            endOfOutput = true;
-        } else if (available > 0) {
-            char buffer[512];
-            DWORD n = 0;
-            ReadFile(readEnd, buffer, sizeof(buffer), &n, nullptr);
-        } else {
-            Sleep(100);
-        }
-    }
-    ASSERT_EQ(WaitForSingleObject(relocator.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeProcess(relocator.hProcess, &code);
-    CloseHandle(relocator.hProcess);
-    CloseHandle(readEnd);
-    ended(code);
-
-    EXPECT_TRUE(endOfOutput) << "the pipe stayed open after the tool ended";
+    // The deployment job's side: read the output until every writer has closed the pipe.
+    host::BoundedRun result = host::runWithin(L"\"" + tool + L"\\Relocator.exe\"", work, 60000);
+    ASSERT_TRUE(result.ended);
+    ended(result.exitCode);
+    EXPECT_TRUE(result.endOfOutput) << "the pipe stayed open after the tool ended";
     ASSERT_TRUE(host::waitForRuns(rampart, 2)) << "the helper was not started";
     EXPECT_EQ(processesNamed(L"Rampart.exe"), 1u) << "the helper is no longer running";
     // Nobody else holds the log: it opens without sharing.
