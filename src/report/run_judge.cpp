@@ -246,7 +246,8 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
         report.reason = "no end record: the run was cut off (killed, or the host went down) "
                         "after " + quoted(lastMessage_);
     } else {
-        report.reason = "stopped after " + quoted(lastMessage_);
+        report.reason = "stopped after " + quoted(lastMessage_) +
+                        "; no end record: a tool before 1.1, or the run was cut off";
     }
     if (!damage.empty())
         report.reason += "; " + damage;

@@ -85,6 +85,11 @@ TEST(RunJudgement, PathOutcomeAndExitCodeFromTheRecordsAlone) {
     const auto installing = info("UI should be installed and and doesnt exist. Installing..");
     // Written without a line end: the next record follows on the same line.
     const Record noMenu = {logfmt::kLevelError, "C:\\menu not found. Shortcut cant be created"};
+    const auto toolStart = info("Relocator 1.1.0 started as process 4242");
+    const auto end = [](const std::string& codeAndPath, const std::string& agent) {
+        return info("Relocator 1.1.0 finished with exit code " + codeAndPath +
+                    ", new agent: " + agent + ")");
+    };
     const struct {
         const char* name;
         std::vector<Record> records;
@@ -103,10 +108,31 @@ TEST(RunJudgement, PathOutcomeAndExitCodeFromTheRecordsAlone) {
          run({pickUp, installing, noMenu,
               error("TarvosAgent can't be started with errcode: 1058")}),
          O::NotStarted, "1058"},
+        // The tool's start record: the end record alone says the run got to its end.
+        {"migration cut off during the agent's start", run({toolStart, pickUp, installing}),
+         O::Incomplete, "unknown"},
+        {"migration ended", run({toolStart, pickUp, installing, end("0 (path: migration", "running")}),
+         O::Started, "0"},
+        {"migration ended, the agent never seen running",
+         run({toolStart, pickUp, installing, end("0 (path: migration", "start-pending")}),
+         O::NotRunning, "0"},
+        {"restart on a host whose agent runs, Rampart",
+         run({toolStart, detected, info("KLOTarvos is already running"), rampart,
+              end("1056 (path: restart", "running")}),
+         O::Started, "1056"},
+        {"restart, rescued, Rampart, with its end record",
+         run({toolStart, detected, info("SuccessFully Started thService"), rampart,
+              end("1053 (path: restart", "running")}),
+         O::StartedAfterRescue, "1053"},
     };
     for (const auto& c : cases) {
         const report::HostReport host = judged(c.records);
         EXPECT_EQ(host.outcome, c.outcome) << c.name << ": " << host.reason;
         EXPECT_EQ(report::exitCodeText(host.exit), c.exit) << c.name;
+        // A log of an older tool says it has no end record; one of this tool is judged by it.
+        const bool older = c.records.size() < 2 || c.records[1].message != toolStart.message;
+        EXPECT_EQ(host.reason.find("no end record") != std::string::npos,
+                  older || c.outcome == O::Incomplete)
+            << c.name << ": " << host.reason;
     }
 }
