@@ -76,8 +76,8 @@ class MigrationProgress {
     void finish() {
         DWORD e = removeMigrationRecord();
         if (e != ERROR_SUCCESS) {
-            logMessage(gLogger, LOG_WARN,
-                       L"Can't remove the migration record %s. Errcode :%d \n", kMigrationKey, e);
+            logMessage(gLogger, LOG_WARN, L"Can't remove the migration record %s. Errcode :%d \n",
+                       kMigrationKey, e);
         }
     }
 
@@ -185,8 +185,7 @@ DWORD startNewAgent(RunContext& context) {
         logMessage(gLogger, LOG_INFO, L"KLOTarvos is already running\n");
         context.agentState = services.waitWhileStartPending(kTarvosService);
     } else {
-        logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be started with errcode: %d\n",
-                   result);
+        logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be started with errcode: %d\n", result);
     }
     return result;
 }

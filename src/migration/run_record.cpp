@@ -17,8 +17,8 @@ constexpr REGSAM kView = KEY_WOW64_32KEY;
 constexpr wchar_t kKeySecurity[] = L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
 constexpr size_t kMaxValueChars = 64;
 
-const wchar_t* const kStepNames[] = {L"",      L"drivers", L"old-services", L"registration",
-                                     L"local-ui", L"start", L"cleanup",     L"rampart"};
+const wchar_t* const kStepNames[] = {L"",         L"drivers", L"old-services", L"registration",
+                                     L"local-ui", L"start",   L"cleanup",      L"rampart"};
 const wchar_t* const kUiActionNames[] = {L"", L"install", L"remove"};
 
 // Creates (or opens) a key of the tool and gives it the tool's access rules, whoever made it.
@@ -30,8 +30,8 @@ DWORD createKey(const wchar_t* path, win::ScopedRegKey& key) {
     }
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0,
-                              KEY_READ | KEY_WRITE | WRITE_DAC | kView, &attributes,
-                              key.receive(), nullptr);
+                              KEY_READ | KEY_WRITE | WRITE_DAC | kView, &attributes, key.receive(),
+                              nullptr);
     if (rc == ERROR_SUCCESS)
         rc = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
     LocalFree(descriptor);
@@ -46,8 +46,7 @@ DWORD setText(HKEY key, const wchar_t* name, const std::wstring& value) {
 
 DWORD setNumber(HKEY key, const wchar_t* name, DWORD value) {
     return static_cast<DWORD>(RegSetValueExW(key, name, 0, REG_DWORD,
-                                             reinterpret_cast<const BYTE*>(&value),
-                                             sizeof(value)));
+                                             reinterpret_cast<const BYTE*>(&value), sizeof(value)));
 }
 
 DWORD readNumber(HKEY key, const wchar_t* name, DWORD& value) {

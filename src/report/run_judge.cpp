@@ -177,9 +177,9 @@ void RunJudge::outcome(HostReport& report) const {
             break;
         case RunPath::Restart:
             report.outcome = firstStartOk_ || alreadyRunning_ ? Outcome::Started
-                             : rescueOk_       ? Outcome::StartedAfterRescue
-                             : oldAgentFailed_ ? Outcome::NoAgent
-                                               : Outcome::NotStarted;
+                             : rescueOk_                      ? Outcome::StartedAfterRescue
+                             : oldAgentFailed_                ? Outcome::NoAgent
+                                                              : Outcome::NotStarted;
             if (report.outcome == Outcome::NotStarted)
                 report.reason = "the old agent was started instead";
             // With Rampart registered the tool returns the first start's code, which the log
@@ -243,8 +243,10 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     } else if (records_ <= 1) {
         report.reason = "nothing logged after the start record";
     } else if (toolStarted_) {
-        report.reason = "no end record: the run was cut off (killed, or the host went down) "
-                        "after " + quoted(lastMessage_);
+        const std::string cutOff =
+            "no end record: the run was cut off (killed, or the host "
+            "went down) after ";
+        report.reason = cutOff + quoted(lastMessage_);
     } else {
         report.reason = "stopped after " + quoted(lastMessage_) +
                         "; no end record: a tool before 1.1, or the run was cut off";

@@ -10,8 +10,8 @@ namespace win {
 namespace {
 
 using InitializeList = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD, PSIZE_T);
-using UpdateList = BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T,
-                                 PVOID, PSIZE_T);
+using UpdateList =
+    BOOL(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID, PSIZE_T);
 using DeleteList = VOID(WINAPI*)(LPPROC_THREAD_ATTRIBUTE_LIST);
 
 // The attribute list calls exist from Vista on; looked up so that the tool still starts on
@@ -70,7 +70,8 @@ HANDLE openNul(DWORD access) {
 
 }  // namespace
 
-DWORD startChild(const std::wstring& commandLine, const ChildOptions& options,
+DWORD startChild(const std::wstring& commandLine,
+                 const ChildOptions& options,
                  ScopedHandle& process) try {
     process.reset();
     ScopedHandle nulIn(openNul(GENERIC_READ));

@@ -22,7 +22,8 @@ struct ChildOptions {
 // name the handles a child inherits (Vista and later) only the NUL handles are handed over;
 // elsewhere nothing is inherited. Returns 0 and the process handle, or the Win32 error of the
 // failed start.
-DWORD startChild(const std::wstring& commandLine, const ChildOptions& options,
+DWORD startChild(const std::wstring& commandLine,
+                 const ChildOptions& options,
                  ScopedHandle& process);
 
 // Starts a child as above, waits without a time limit and gives its exit code as the child's

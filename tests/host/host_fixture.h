@@ -138,8 +138,8 @@ class HostTest : public ::testing::Test {
                                     ", new agent: ";
             EXPECT_TRUE(!all.empty() && isEndRecord(all.back()) &&
                         all.back().find(end) != std::string::npos)
-                << "the last record is not the end record with \"" << end << "\": "
-                << (all.empty() ? "(none)" : all.back());
+                << "the last record is not the end record with \"" << end
+                << "\": " << (all.empty() ? "(none)" : all.back());
         } else {
             for (const std::string& record : all)
                 EXPECT_FALSE(isEndRecord(record)) << "a run cut off wrote " << record;

@@ -40,8 +40,7 @@ std::string readText(const std::wstring& path, const wchar_t* name) {
 DWORD readNumber(const std::wstring& path, const wchar_t* name) {
     DWORD value = 0xDEADBEEF;
     DWORD bytes = sizeof(value);
-    RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value,
-                 &bytes);
+    RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &bytes);
     return value;
 }
 
@@ -92,7 +91,8 @@ size_t processesNamed(const wchar_t* name) {
 // A policy of some 64 MB whose marker comes last: its step takes long enough to be cut off in.
 std::string bigPolicy() {
     std::string text = "<?xml version=\"1.0\"?>\r\n<Policy Name=\"Large\">\r\n";
-    const std::string rule = "<Rule Id=\"0000\" Action=\"Allow\" Path=\"C:\\Program Files\\*\"/>\r\n";
+    const std::string rule =
+        "<Rule Id=\"0000\" Action=\"Allow\" Path=\"C:\\Program Files\\*\"/>\r\n";
     text.reserve(64u << 20);
     while (text.size() < (64u << 20))
         text += rule;
@@ -128,8 +128,8 @@ class RerunTest : public host::TypicalRunTest {
         }
         for (const wchar_t* file : {L"glacis.exe", L"hotmend.exe", L"policy.xml", L"policy.txt",
                                     L"QsxFFilter.dll", L"thService.exe"}) {
-            out += host::utf8(file) + (host::exists(install + L"\\" + file) ? " present\n"
-                                                                             : " absent\n");
+            out += host::utf8(file) +
+                   (host::exists(install + L"\\" + file) ? " present\n" : " absent\n");
         }
         for (const std::wstring& link : {host::kMenuLink, host::kStartupLink, host::kReadmeLink})
             out += host::utf8(link) + (host::exists(link) ? " present\n" : " absent\n");
@@ -148,8 +148,9 @@ class RerunTest : public host::TypicalRunTest {
                           "Glacis: \"" + i + "\\glacisd.exe\" start 3 type 16 not running\n" +
                           "HotMend: absent\n" + "Rampart: \"" + i +
                           "\\Rampart.exe\" start 3 type 16 not running\n";
-        out += "glacis.exe present\nhotmend.exe absent\npolicy.xml absent\npolicy.txt absent\n"
-               "QsxFFilter.dll present\nthService.exe present\n";
+        out +=
+            "glacis.exe present\nhotmend.exe absent\npolicy.xml absent\npolicy.txt absent\n"
+            "QsxFFilter.dll present\nthService.exe present\n";
         for (const std::wstring& link : {host::kMenuLink, host::kStartupLink, host::kReadmeLink})
             out += host::utf8(link) + " present\n";
         return out + "Rampart.exe run: yes\nmigration record: absent\n";
@@ -254,8 +255,7 @@ TEST_P(KillTest, RunAgainFinishesTheMigration) {
 }
 
 const KillPoint kKillPoints[] = {
-    {"WhileAnInstallerRuns", false,
-     [](RerunTest&) {},
+    {"WhileAnInstallerRuns", false, [](RerunTest&) {},
      [](RerunTest& t) { return !host::runsOf(static_cast<KillTest&>(t).netInst()).empty(); },
      [](RerunTest& t) {
          host::killByName(L"NetInst.exe");
@@ -294,9 +294,7 @@ const KillPoint kKillPoints[] = {
      },
      "migration"},
     {"WhileThePlainPolicyExists", true, [](RerunTest&) {},
-     [](RerunTest& t) {
-         return host::exists(static_cast<KillTest&>(t).install + L"\\policy.txt");
-     },
+     [](RerunTest& t) { return host::exists(static_cast<KillTest&>(t).install + L"\\policy.txt"); },
      [](RerunTest& t) {
          EXPECT_TRUE(host::exists(static_cast<KillTest&>(t).install + L"\\policy.txt"))
              << "the deciphered policy is left as plain text until the next run";
@@ -398,8 +396,8 @@ TEST_F(RerunTest, ALeftOverHelperHoldsNeitherTheOutputPipeNorTheLog) {
     ASSERT_TRUE(host::waitForRuns(rampart, 2)) << "the helper was not started";
     EXPECT_EQ(processesNamed(L"Rampart.exe"), 1u) << "the helper is no longer running";
     // Nobody else holds the log: it opens without sharing.
-    HANDLE log = CreateFileW(host::logPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                             nullptr);
+    HANDLE log =
+        CreateFileW(host::logPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(log, INVALID_HANDLE_VALUE) << "the log is held open: " << GetLastError();
     if (log != INVALID_HANDLE_VALUE)
         CloseHandle(log);
@@ -439,8 +437,7 @@ TEST_F(PowerLossTest, DISABLED_RunAgainAfterTheRestart) {
     ASSERT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 30000));
     runAgainAndExpectMigrated(ERROR_SERVICE_ALREADY_RUNNING);
     const Lines log = records();
-    EXPECT_NE(std::find(log.begin(), log.end(), "INFO: KLOTarvos is already running\n"),
-              log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "INFO: KLOTarvos is already running\n"), log.end());
 }
 
 }  // namespace

@@ -90,5 +90,4 @@ inline const char kPolicyTrue[] =
 inline const char kPolicyFalse[] =
     "<?xml version=\"1.0\"?>\r\n<Policy Name=\"Default\" IncludeLocalGUI='false'>\r\n</Policy>\r\n";
 
-
 }  // namespace host

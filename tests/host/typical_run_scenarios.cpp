@@ -17,7 +17,6 @@ using host::kStartupLink;
 using host::setWineVersion;
 using TypicalRunTest = host::TypicalRunTest;
 
-
 TEST_F(TypicalRunTest, OldAgentHostOn64BitWindows) {
     oldAgentHost(kPolicyTrue);
     auto started = std::chrono::steady_clock::now();

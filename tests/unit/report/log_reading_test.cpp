@@ -111,8 +111,9 @@ TEST(RunJudgement, PathOutcomeAndExitCodeFromTheRecordsAlone) {
         // The tool's start record: the end record alone says the run got to its end.
         {"migration cut off during the agent's start", run({toolStart, pickUp, installing}),
          O::Incomplete, "unknown"},
-        {"migration ended", run({toolStart, pickUp, installing, end("0 (path: migration", "running")}),
-         O::Started, "0"},
+        {"migration ended",
+         run({toolStart, pickUp, installing, end("0 (path: migration", "running")}), O::Started,
+         "0"},
         {"migration ended, the agent never seen running",
          run({toolStart, pickUp, installing, end("0 (path: migration", "start-pending")}),
          O::NotRunning, "0"},
