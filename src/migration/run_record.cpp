@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include <functional>
 #include <iterator>
 
 #include "win/registry.h"
@@ -20,6 +21,21 @@ constexpr size_t kMaxValueChars = 64;
 const wchar_t* const kStepNames[] = {L"",         L"drivers", L"old-services", L"registration",
                                      L"local-ui", L"start",   L"cleanup",      L"rampart"};
 const wchar_t* const kUiActionNames[] = {L"", L"install", L"remove"};
+
+// The stored names of the values of an enumeration; index 0 (the empty name) stands for none,
+// and for any name a later version may have written.
+template <size_t N>
+const wchar_t* nameAt(const wchar_t* const (&names)[N], size_t index) {
+    return index < N ? names[index] : L"";
+}
+template <size_t N>
+size_t indexOf(const wchar_t* const (&names)[N], const std::wstring& name) {
+    for (size_t i = 1; i < N; ++i) {
+        if (name == names[i])
+            return i;
+    }
+    return 0;
+}
 
 // Creates (or opens) a key of the tool and gives it the tool's access rules, whoever made it.
 DWORD createKey(const wchar_t* path, win::ScopedRegKey& key) {
@@ -70,84 +86,90 @@ std::wstring readText(HKEY key, const wchar_t* name) {
     return value;
 }
 
-DWORD openForReading(const wchar_t* path, win::ScopedRegKey& key) {
-    return static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kView, key.receive()));
+template <size_t N>
+DWORD firstFailure(const DWORD (&results)[N]) {
+    for (DWORD result : results) {
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes the tool's key and the record's subkey, has the values written, and flushes them to
+// disk: a record must outlive a loss of power right after the step it announces.
+DWORD writeRecord(const wchar_t* path, const std::function<DWORD(HKEY)>& writeValues) try {
+    win::ScopedRegKey tool;
+    DWORD rc = createKey(kToolKey, tool);
+    win::ScopedRegKey key;
+    if (rc == ERROR_SUCCESS)
+        rc = createKey(path, key);
+    if (rc == ERROR_SUCCESS)
+        rc = writeValues(key.get());
+    if (rc == ERROR_SUCCESS)
+        rc = static_cast<DWORD>(RegFlushKey(key.get()));
+    return rc;
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
+}
+
+// Opens a record's key and has its values read; ERROR_FILE_NOT_FOUND when there is none. A
+// value that is missing or cannot be read reads as empty or 0.
+DWORD readRecord(const wchar_t* path, const std::function<void(HKEY)>& readValues) try {
+    win::ScopedRegKey key;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kView, key.receive());
+    if (rc == ERROR_SUCCESS)
+        readValues(key.get());
+    return static_cast<DWORD>(rc);
+} catch (...) {
+    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
+    return ERROR_NOT_ENOUGH_MEMORY;
 }
 
 }  // namespace
 
 const wchar_t* stepName(MigrationStep step) {
-    const size_t index = static_cast<size_t>(step);
-    return index < std::size(kStepNames) ? kStepNames[index] : L"";
+    return nameAt(kStepNames, static_cast<size_t>(step));
 }
 
 MigrationStep stepByName(const std::wstring& name) {
-    for (size_t i = 1; i < std::size(kStepNames); ++i) {
-        if (name == kStepNames[i])
-            return static_cast<MigrationStep>(i);
-    }
-    return MigrationStep::None;
+    return static_cast<MigrationStep>(indexOf(kStepNames, name));
 }
 
 const wchar_t* uiActionName(UiAction action) {
-    const size_t index = static_cast<size_t>(action);
-    return index < std::size(kUiActionNames) ? kUiActionNames[index] : L"";
+    return nameAt(kUiActionNames, static_cast<size_t>(action));
 }
 
 UiAction uiActionByName(const std::wstring& name) {
-    for (size_t i = 1; i < std::size(kUiActionNames); ++i) {
-        if (name == kUiActionNames[i])
-            return static_cast<UiAction>(i);
-    }
-    return UiAction::None;
+    return static_cast<UiAction>(indexOf(kUiActionNames, name));
 }
 
-DWORD readMigrationRecord(MigrationRecord& record) try {
+DWORD readMigrationRecord(MigrationRecord& record) {
     record = MigrationRecord();
-    win::ScopedRegKey key;
-    DWORD rc = openForReading(kMigrationKey, key);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    record.step = stepByName(readText(key.get(), L"Step"));
-    DWORD rampart = 0;
-    readNumber(key.get(), L"Rampart", rampart);
-    record.rampartPresent = rampart != 0;
-    record.uiAction = uiActionByName(readText(key.get(), L"UiAction"));
-    record.begun = readText(key.get(), L"Begun");
-    record.version = readText(key.get(), L"Version");
-    readNumber(key.get(), L"Runs", record.runs);
-    return ERROR_SUCCESS;
-} catch (...) {
-    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return readRecord(kMigrationKey, [&record](HKEY key) {
+        record.step = stepByName(readText(key, L"Step"));
+        DWORD rampart = 0;
+        readNumber(key, L"Rampart", rampart);
+        record.rampartPresent = rampart != 0;
+        record.uiAction = uiActionByName(readText(key, L"UiAction"));
+        record.begun = readText(key, L"Begun");
+        record.version = readText(key, L"Version");
+        readNumber(key, L"Runs", record.runs);
+    });
 }
 
-DWORD writeMigrationRecord(const MigrationRecord& record) try {
-    win::ScopedRegKey tool;
-    DWORD rc = createKey(kToolKey, tool);
-    win::ScopedRegKey key;
-    if (rc == ERROR_SUCCESS)
-        rc = createKey(kMigrationKey, key);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    DWORD results[] = {
-        setText(key.get(), L"Step", stepName(record.step)),
-        setNumber(key.get(), L"Rampart", record.rampartPresent ? 1 : 0),
-        setText(key.get(), L"UiAction", uiActionName(record.uiAction)),
-        setText(key.get(), L"Begun", record.begun),
-        setText(key.get(), L"Version", record.version),
-        setNumber(key.get(), L"Runs", record.runs),
-    };
-    for (DWORD result : results) {
-        if (result != ERROR_SUCCESS)
-            return result;
-    }
-    // The record must outlive a loss of power right after the step it announces.
-    return static_cast<DWORD>(RegFlushKey(key.get()));
-} catch (...) {
-    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
-    return ERROR_NOT_ENOUGH_MEMORY;
+DWORD writeMigrationRecord(const MigrationRecord& record) {
+    return writeRecord(kMigrationKey, [&record](HKEY key) {
+        DWORD results[] = {
+            setText(key, L"Step", stepName(record.step)),
+            setNumber(key, L"Rampart", record.rampartPresent ? 1 : 0),
+            setText(key, L"UiAction", uiActionName(record.uiAction)),
+            setText(key, L"Begun", record.begun),
+            setText(key, L"Version", record.version),
+            setNumber(key, L"Runs", record.runs),
+        };
+        return firstFailure(results);
+    });
 }
 
 DWORD removeMigrationRecord() {
@@ -161,46 +183,28 @@ DWORD removeMigrationRecord() {
     return static_cast<DWORD>(rc);
 }
 
-DWORD writeLastRun(const LastRunRecord& record) try {
-    win::ScopedRegKey tool;
-    DWORD rc = createKey(kToolKey, tool);
-    win::ScopedRegKey key;
-    if (rc == ERROR_SUCCESS)
-        rc = createKey(kLastRunKey, key);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    DWORD results[] = {
-        setText(key.get(), L"Path", record.path),
-        setNumber(key.get(), L"ExitCode", record.exitCode),
-        setText(key.get(), L"Version", record.version),
-        setText(key.get(), L"Ended", record.ended),
-        setText(key.get(), L"NewAgent", record.newAgent),
-    };
-    for (DWORD result : results) {
-        if (result != ERROR_SUCCESS)
-            return result;
-    }
-    return static_cast<DWORD>(RegFlushKey(key.get()));
-} catch (...) {
-    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
-    return ERROR_NOT_ENOUGH_MEMORY;
+DWORD writeLastRun(const LastRunRecord& record) {
+    return writeRecord(kLastRunKey, [&record](HKEY key) {
+        DWORD results[] = {
+            setText(key, L"Path", record.path),
+            setNumber(key, L"ExitCode", record.exitCode),
+            setText(key, L"Version", record.version),
+            setText(key, L"Ended", record.ended),
+            setText(key, L"NewAgent", record.newAgent),
+        };
+        return firstFailure(results);
+    });
 }
 
-DWORD readLastRun(LastRunRecord& record) try {
+DWORD readLastRun(LastRunRecord& record) {
     record = LastRunRecord();
-    win::ScopedRegKey key;
-    DWORD rc = openForReading(kLastRunKey, key);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    record.path = readText(key.get(), L"Path");
-    readNumber(key.get(), L"ExitCode", record.exitCode);
-    record.version = readText(key.get(), L"Version");
-    record.ended = readText(key.get(), L"Ended");
-    record.newAgent = readText(key.get(), L"NewAgent");
-    return ERROR_SUCCESS;
-} catch (...) {
-    // Out of memory: report it as this operation's failure; nothing may escape to the caller.
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return readRecord(kLastRunKey, [&record](HKEY key) {
+        record.path = readText(key, L"Path");
+        readNumber(key, L"ExitCode", record.exitCode);
+        record.version = readText(key, L"Version");
+        record.ended = readText(key, L"Ended");
+        record.newAgent = readText(key, L"NewAgent");
+    });
 }
 
 std::wstring utcNow() {

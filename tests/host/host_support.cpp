@@ -255,10 +255,17 @@ void removeService(const std::wstring& name) {
     CloseServiceHandle(scm);
 }
 
-RunResult run(const std::wstring& commandLine, const std::wstring& currentFolder) {
-    RunResult result;
+namespace {
+
+// Starts a program with a pipe for its standard output and error, the way a deployment job
+// does; readEnd is the job's end. False (and the error in result) when it cannot be started.
+bool startWithPipe(const std::wstring& commandLine,
+                   const std::wstring& currentFolder,
+                   PROCESS_INFORMATION& pi,
+                   HANDLE& readEnd,
+                   RunResult& result) {
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    HANDLE writeEnd = nullptr;
     CreatePipe(&readEnd, &writeEnd, &sa, 0);
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW si = {};
@@ -267,17 +274,27 @@ RunResult run(const std::wstring& commandLine, const std::wstring& currentFolder
     si.hStdOutput = writeEnd;
     si.hStdError = writeEnd;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
     std::wstring cmd = commandLine;
-    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        currentFolder.empty() ? nullptr : currentFolder.c_str(), &si, &pi)) {
+    const BOOL started =
+        CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       currentFolder.empty() ? nullptr : currentFolder.c_str(), &si, &pi);
+    CloseHandle(writeEnd);
+    if (!started) {
         result.exitCode = 0xFFFFFFFF;
         result.output = "CreateProcess failed " + std::to_string(GetLastError());
         CloseHandle(readEnd);
-        CloseHandle(writeEnd);
-        return result;
     }
-    CloseHandle(writeEnd);
+    return started;
+}
+
+}  // namespace
+
+RunResult run(const std::wstring& commandLine, const std::wstring& currentFolder) {
+    RunResult result;
+    PROCESS_INFORMATION pi = {};
+    HANDLE readEnd = nullptr;
+    if (!startWithPipe(commandLine, currentFolder, pi, readEnd, result))
+        return result;
     char buf[4096];
     DWORD n = 0;
     while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
@@ -294,26 +311,10 @@ BoundedRun runWithin(const std::wstring& commandLine,
                      const std::wstring& currentFolder,
                      DWORD timeoutMs) {
     BoundedRun result;
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    CreatePipe(&readEnd, &writeEnd, &sa, 0);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
-    std::wstring cmd = commandLine;
-    const BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        currentFolder.c_str(), &si, &pi);
-    CloseHandle(writeEnd);
-    if (!started) {
-        result.exitCode = 0xFFFFFFFF;
-        CloseHandle(readEnd);
+    HANDLE readEnd = nullptr;
+    if (!startWithPipe(commandLine, currentFolder, pi, readEnd, result))
         return result;
-    }
     const DWORD begin = GetTickCount();
     while (GetTickCount() - begin < timeoutMs) {
         DWORD available = 0;
