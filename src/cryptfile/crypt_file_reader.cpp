@@ -88,9 +88,10 @@ bool CCryptFileReader::FileSource::ReadFailed() const {
     return std::ferror(file_) != 0;
 }
 
-CCryptFileReader::CCryptFileReader() {
+CCryptFileReader::CCryptFileReader(bool withLocks) {
     std::memset(small_, kUnwritten, sizeof(small_));
-    locks_.Initialize();
+    if (withLocks)
+        locks_.Initialize();
 }
 
 CCryptFileReader::~CCryptFileReader() {

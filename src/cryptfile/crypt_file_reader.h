@@ -21,8 +21,10 @@ class CCryptFileReader {
     // Units a path may hold without its terminator; longer paths are refused, never cut.
     static constexpr size_t kMaxPathUnits = 260;
 
-    // Opens the whole set of named mutexes (CFileLockTable::Initialize).
-    CCryptFileReader();
+    // Opens the whole set of named mutexes (CFileLockTable::Initialize). Without locks (a reader
+    // that must leave no trace on the host, not even a named object) no mutex is made or opened
+    // and no file's lock can be taken.
+    explicit CCryptFileReader(bool withLocks = true);
     // Closes the file, releases its lock and closes the mutexes.
     ~CCryptFileReader();
     CCryptFileReader(const CCryptFileReader&) = delete;

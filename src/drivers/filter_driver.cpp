@@ -54,8 +54,7 @@ std::wstring library32Source() {
     return expanded;
 }
 
-void copyLibrary32(const std::wstring& destination) {
-    std::wstring source = library32Source();
+void copyLibrary32(const std::wstring& source, const std::wstring& destination) {
     DWORD rc = source.empty() ? ERROR_FILENAME_EXCED_RANGE : copyLibrary(source, destination);
     if (rc != ERROR_SUCCESS && gLogger) {
         logMessage(gLogger, LOG_INFO,
@@ -63,9 +62,7 @@ void copyLibrary32(const std::wstring& destination) {
     }
 }
 
-void copyLibrary64(const std::wstring& installDir, const std::wstring& destination) {
-    // The product's programs are 32-bit, so they load the 32-bit library of the package.
-    std::wstring source = installDir + L"\\drivers\\qsxfltr\\x86\\Win2K3\\" + kLibraryName;
+void copyLibrary64(const std::wstring& source, const std::wstring& destination) {
     DWORD rc = copyLibrary(source, destination);
     if (rc != ERROR_SUCCESS) {
         OutputDebugStringW(source.c_str());
@@ -119,38 +116,51 @@ bool getProductFolder(std::wstring& folder) {
     return getProductFolder(*GetPersonality(), folder);
 }
 
-void UpdateminiFilterDriver(const std::wstring& installDir, const Personality& personality) try {
-    std::wstring logArgument = win::formatWide(L"\"%s\\qsxfltr.log\"", installDir.c_str());
-    std::wstring driverFolder = win::formatWide(L"%s\\drivers\\qsxfltr", installDir.c_str());
-    std::wstring user = userName();
+// Where the library is copied from and to, looked up when the copy is due.
+void libraryPaths(const std::wstring& installDir,
+                  const Personality& personality,
+                  std::wstring& source,
+                  std::wstring& destination) {
+    std::wstring productFolder;
+    getProductFolder(personality, productFolder);
+    destination = productFolder + L"\\" + kLibraryName;
+    // The product's programs are 32-bit, so on 64-bit Windows they load the 32-bit library of
+    // the package.
+    source = personality.wow64 ? installDir + L"\\drivers\\qsxfltr\\x86\\Win2K3\\" + kLibraryName
+                               : library32Source();
+}
 
+FilterDriverPlan filterDriverPlan(const std::wstring& installDir, const Personality& personality) {
+    FilterDriverPlan plan;
+    const wchar_t* f = installDir.c_str();
+    const std::wstring logArgument = win::formatWide(L"\"%s\\qsxfltr.log\"", f);
+    const std::wstring driverFolder = win::formatWide(L"%s\\drivers\\qsxfltr", f);
+    const wchar_t* arch = personality.wow64 ? L"x64" : L"x86";
+    if (newAgentServiceRegistered()) {
+        plan.uninstall = win::formatWide(L"\"%s\\IfsInstall\\%s\\%s\" -u qsxfltr %s", f, arch,
+                                         kInstallerName, logArgument.c_str());
+    }
+    plan.install = win::formatWide(L"\"%s\\IfsInstall\\%s\\%s\" -i \"%s\" %s", f, arch,
+                                   kInstallerName, driverFolder.c_str(), logArgument.c_str());
+    libraryPaths(installDir, personality, plan.librarySource, plan.libraryDestination);
+    return plan;
+}
+
+void UpdateminiFilterDriver(const std::wstring& installDir, const Personality& personality) try {
     if (gLogger) {
         logMessage(gLogger, LOG_INFO, L"UpdateminiFilterDriver:: Installing QSX IFS Drivers.\n");
-        logMessage(gLogger, LOG_INFO, L"User Logged in:  %s\n", user.c_str());
+        logMessage(gLogger, LOG_INFO, L"User Logged in:  %s\n", userName().c_str());
     }
-
-    if (newAgentServiceRegistered()) {
-        std::wstring uninstall =
-            personality.wow64
-                ? win::formatWide(L"\"%s\\IfsInstall\\x64\\%s\" -u qsxfltr %s", installDir.c_str(),
-                                  kInstallerName, logArgument.c_str())
-                : win::formatWide(L"\"%s\\IfsInstall\\x86\\%s\" -u qsxfltr %s", installDir.c_str(),
-                                  kInstallerName, logArgument.c_str());
-        DWORD result = ExecuteCommand(uninstall, installDir);
+    const FilterDriverPlan plan = filterDriverPlan(installDir, personality);
+    if (!plan.uninstall.empty()) {
+        DWORD result = ExecuteCommand(plan.uninstall, installDir);
         if (gLogger) {
             logMessage(gLogger, LOG_INFO,
                        L"UpdateminiFilterDriver:: IFS driver un-install returned %ld\n",
                        static_cast<long>(result));
         }
     }
-
-    std::wstring install =
-        personality.wow64
-            ? win::formatWide(L"\"%s\\IfsInstall\\x64\\%s\" -i \"%s\" %s", installDir.c_str(),
-                              kInstallerName, driverFolder.c_str(), logArgument.c_str())
-            : win::formatWide(L"\"%s\\IfsInstall\\x86\\%s\" -i \"%s\" %s", installDir.c_str(),
-                              kInstallerName, driverFolder.c_str(), logArgument.c_str());
-    DWORD result = ExecuteCommand(install, installDir);
+    DWORD result = ExecuteCommand(plan.install, installDir);
     if (gLogger) {
         logMessage(gLogger, LOG_INFO,
                    L"UpdateminiFilterDriver:: IFS driver installer returned %ld\n",
@@ -159,13 +169,13 @@ void UpdateminiFilterDriver(const std::wstring& installDir, const Personality& p
 
     Sleep(kSettleMs);
 
-    std::wstring productFolder;
-    getProductFolder(personality, productFolder);
-    std::wstring destination = productFolder + L"\\" + kLibraryName;
+    std::wstring source;
+    std::wstring destination;
+    libraryPaths(installDir, personality, source, destination);
     if (personality.wow64) {
-        copyLibrary64(installDir, destination);
+        copyLibrary64(source, destination);
     } else {
-        copyLibrary32(destination);
+        copyLibrary32(source, destination);
     }
 } catch (...) {
     // The update has no result; the path goes on.

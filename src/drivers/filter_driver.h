@@ -6,6 +6,16 @@
 
 #include "personality/personality.h"
 
+// What UpdateminiFilterDriver does on this host now: the run and the preflight both take it
+// from here.
+struct FilterDriverPlan {
+    std::wstring uninstall;  // empty when the new agent's service is not registered
+    std::wstring install;
+    std::wstring librarySource;  // empty when the 32-bit source cannot be had whole
+    std::wstring libraryDestination;
+};
+FilterDriverPlan filterDriverPlan(const std::wstring& installDir, const Personality& personality);
+
 // Uninstalls the filter (only when the new agent's service is registered), installs it again
 // from "<installDir>\drivers\qsxfltr", pauses 3 s and copies the library into the product
 // folder; the installer's folder and the library's source follow the personality's wow64.

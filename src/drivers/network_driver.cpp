@@ -59,6 +59,14 @@ bool IsLongHornServer() {
     return win::queryVersion(version) && IsLongHornServer(version);
 }
 
+std::vector<std::wstring> networkDriverCommands(const std::wstring& installDir,
+                                                const Personality& personality) {
+    if (IsLongHornServer())
+        return {};
+    CommandPair commands = commandsFor(installDir, personality.wow64 != 0);
+    return {commands.first, commands.second};
+}
+
 void UpdateNetworkDrivers(const std::wstring& installDir, const Personality& personality) try {
     if (IsLongHornServer()) {
         if (gLogger) {

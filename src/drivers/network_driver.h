@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "personality/personality.h"
 
@@ -15,6 +16,11 @@
 void UpdateNetworkDrivers(const std::wstring& installDir);
 // The same with the personality given instead of GetPersonality().
 void UpdateNetworkDrivers(const std::wstring& installDir, const Personality& personality);
+
+// The installer command lines UpdateNetworkDrivers runs on this host now, in order; none on
+// Windows Server 2008. The run and the preflight both take them from here.
+std::vector<std::wstring> networkDriverCommands(const std::wstring& installDir,
+                                                const Personality& personality);
 
 // True on Windows Server 2008 (a domain controller included), asked of the system.
 bool IsLongHornServer();

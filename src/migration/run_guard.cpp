@@ -48,3 +48,26 @@ RunGuard::RunGuard() try {
     // Out of memory: no guard; the run goes on as a run without one.
     error_ = ERROR_NOT_ENOUGH_MEMORY;
 }
+
+GuardProbe probeRunGuard(std::wstring& path) {
+    const std::wstring folder = windowsFolder();
+    path = folder.empty() ? std::wstring() : folder + L"\\Relocator.lock";
+    if (path.empty())
+        return GuardProbe::Unknown;
+    win::ScopedHandle file(CreateFileW(path.c_str(), FILE_READ_DATA,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file)
+        return GuardProbe::Free;  // left by a run the host lost power under
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return GuardProbe::Free;
+        case ERROR_SHARING_VIOLATION:
+            return GuardProbe::Held;
+        default:
+            // Without administrative rights the file cannot be opened; it exists only while a
+            // run holds it, unless the host lost power under one.
+            return GuardProbe::Unknown;
+    }
+}

@@ -38,6 +38,11 @@ class RunGuard {
     DWORD error_ = ERROR_SUCCESS;
 };
 
+// Whether a run holds the guard now, found without taking it or making anything: the file is
+// opened only when it exists, and closed again at once.
+enum class GuardProbe { Free, Held, Unknown };
+GuardProbe probeRunGuard(std::wstring& path);
+
 // The folder Windows gives this program as its Windows folder (the system's own, since the tool
 // is marked terminal-server aware); empty when it cannot be had whole.
 std::wstring windowsFolder();

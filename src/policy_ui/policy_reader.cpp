@@ -105,3 +105,63 @@ bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) try {
     // Out of memory: report it as this operation's failure; nothing may escape to the caller.
     return false;
 }
+
+namespace {
+
+constexpr size_t kPreviewBlockBytes = 64 * 1024;
+
+// The bytes of the policy as DecryptFileToFile writes them (a plain file as stored, an
+// enciphered one line by line with CR LF), pushed into the scan; false when it cannot be read
+// to its end. The whole file is read even after the decision, as the run deciphers it whole.
+bool pushPolicy(const std::wstring& policyPath, policy_ui::TextModeScan& scan) {
+    win::ScopedFile classified(_wfsopen(policyPath.c_str(), L"rb", _SH_DENYNO));
+    if (!classified)
+        return false;
+    CCryptFileReader reader(false);
+    reader.AttachFile(classified.release(), cryptfile::kKeyText);
+    if (reader.IsEncrypted()) {
+        bool more = true;
+        while (const char* line = reader.NextLine()) {
+            if (more) {
+                more = scan.Push(reinterpret_cast<const uint8_t*>(line), reader.LineLength() - 1) &&
+                       scan.Push(reinterpret_cast<const uint8_t*>("\r\n"), 2);
+            }
+        }
+        return !reader.ReadFailed();
+    }
+    reader.Close();
+    win::ScopedFile plain(_wfsopen(policyPath.c_str(), L"rb", _SH_DENYNO));
+    if (!plain)
+        return false;
+    std::vector<uint8_t> block(kPreviewBlockBytes);
+    bool more = true;
+    size_t n = 0;
+    while ((n = std::fread(block.data(), 1, block.size(), plain.get())) > 0) {
+        if (more)
+            more = scan.Push(block.data(), n);
+    }
+    return !std::ferror(plain.get());
+}
+
+}  // namespace
+
+PolicyPreview previewPolicy(const std::wstring& installDir) try {
+    const std::wstring policyPath = installDir + L"\\policy.xml";
+    if (!win::fitsPath(policyPath) || !PathFileExistsW(policyPath.c_str()))
+        return PolicyPreview::Missing;
+    policy_ui::TextModeScan scan;
+    if (!pushPolicy(policyPath, scan))
+        return PolicyPreview::CannotDecipher;
+    switch (scan.Finish()) {
+        case policy_ui::PolicyMarker::True:
+            return PolicyPreview::IncludeUi;
+        case policy_ui::PolicyMarker::False:
+            return PolicyPreview::ExcludeUi;
+        case policy_ui::PolicyMarker::None:
+            break;
+    }
+    return PolicyPreview::NoMarker;
+} catch (...) {
+    // Out of memory: the policy could not be read here.
+    return PolicyPreview::CannotDecipher;
+}

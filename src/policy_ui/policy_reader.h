@@ -14,3 +14,14 @@ std::string toUtf8(const std::wstring& text);
 // or the folder is too long for the policy paths to fit 260 characters (nothing is touched then);
 // includeLocalGUI keeps its value. Every step is logged on gLogger; "policy.xml" is never changed.
 bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI);
+
+// What readPolicy would conclude on this folder now, found without writing, deleting or locking
+// anything: the policy is deciphered in memory and scanned as readPolicy scans "policy.txt".
+enum class PolicyPreview {
+    Missing,         // "policy.xml" is not there (or its path does not fit)
+    CannotDecipher,  // it cannot be opened or read to its end
+    NoMarker,        // it holds neither marker
+    IncludeUi,
+    ExcludeUi,
+};
+PolicyPreview previewPolicy(const std::wstring& installDir);

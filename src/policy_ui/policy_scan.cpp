@@ -81,4 +81,48 @@ PolicyMarker ScanPolicyText(const uint8_t* data, size_t size) {
     return scanner.result();
 }
 
+void TextModeScan::Put(char c) {
+    piece_.push_back(c);
+    if (c == '\n' || piece_.size() == kPolicyPieceChars) {
+        scanner_.Feed(piece_.c_str());
+        piece_.clear();
+    }
+}
+
+bool TextModeScan::Push(const uint8_t* data, size_t size) {
+    constexpr uint8_t kCtrlZ = 0x1A;
+    for (size_t i = 0; i < size && !ended_ && scanner_.result() == PolicyMarker::None; ++i) {
+        const char c = static_cast<char>(data[i]);
+        if (pendingCr_) {
+            pendingCr_ = false;
+            if (c == '\n') {
+                Put('\n');
+                continue;
+            }
+            Put('\r');
+        }
+        if (data[i] == kCtrlZ) {
+            ended_ = true;
+        } else if (c == '\r') {
+            pendingCr_ = true;
+        } else {
+            Put(c);
+        }
+    }
+    return !ended_ && scanner_.result() == PolicyMarker::None;
+}
+
+PolicyMarker TextModeScan::Finish() {
+    if (!ended_ && scanner_.result() == PolicyMarker::None) {
+        if (pendingCr_)
+            Put('\r');
+        if (!piece_.empty())
+            scanner_.Feed(piece_.c_str());
+    }
+    pendingCr_ = false;
+    piece_.clear();
+    ended_ = true;
+    return scanner_.result();
+}
+
 }  // namespace policy_ui

@@ -45,6 +45,26 @@ class PolicyScanner {
     PolicyMarker result_ = PolicyMarker::None;
 };
 
+// Feeds a PolicyScanner the pieces that fgets in text mode hands out of a file that holds the
+// bytes pushed, in order: a carriage return right before a line feed is dropped, a Ctrl-Z byte
+// ends the text, and the pieces are cut as SplitLikeFgets cuts them. For a policy read in
+// memory, block by block, as readPolicy reads policy.txt.
+class TextModeScan {
+  public:
+    // False once the decision is made or the text has ended: more bytes change nothing.
+    bool Push(const uint8_t* data, size_t size);
+    // The end of the file: hands out what is left and returns the decision.
+    PolicyMarker Finish();
+
+  private:
+    void Put(char c);
+
+    PolicyScanner scanner_;
+    std::string piece_;
+    bool pendingCr_ = false;
+    bool ended_ = false;
+};
+
 // The pieces fgets(buffer, bufferSize, file) returns, one after the other, for a stream that
 // delivers these bytes: each holds up to bufferSize - 1 bytes and ends after a line feed; zero
 // bytes are kept (a reader of the piece stops at the first one). Text-mode translation, if any,

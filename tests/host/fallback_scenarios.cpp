@@ -1,10 +1,11 @@
 // The fallback path end to end: the real Relocator.exe on a simulated host.
 #include <gtest/gtest.h>
 
-#include "host_fixture.h"
+#include "typical_host.h"
 
 using host::HostTest;
 using host::Lines;
+using host::setWineVersion;
 
 TEST_F(HostTest, NoNewAgentFilesLogsBannerAndStartsGlacis) {
     registerGlacis();
@@ -99,19 +100,6 @@ std::string osLine() {
     if (at == std::string::npos)
         return std::string();
     return log.substr(at, log.find("\r\n", at) - at);
-}
-
-void setWineVersion(const wchar_t* version) {
-    HKEY key = nullptr;
-    const wchar_t* path = L"Software\\Wine\\AppDefaults\\Relocator.exe";
-    if (!version) {
-        RegDeleteTreeW(HKEY_CURRENT_USER, path);
-        return;
-    }
-    RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
 }
 
 }  // namespace

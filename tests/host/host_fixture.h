@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,29 @@ inline std::string jsonField(const std::string& json, const std::string& name) {
     return value;
 }
 
+// The strings of an array field in a JSON text, unescaped (\\ and \" only, as the tools write
+// paths and command lines).
+inline std::vector<std::string> jsonStrings(const std::string& json, const std::string& name) {
+    std::vector<std::string> values;
+    size_t at = json.find("\"" + name + "\":[");
+    if (at == std::string::npos)
+        return values;
+    at += name.size() + 4;
+    while (at < json.size() && json[at] == '"') {
+        std::string value;
+        for (++at; at < json.size() && json[at] != '"'; ++at) {
+            if (json[at] == '\\')
+                ++at;
+            value.push_back(json[at]);
+        }
+        values.push_back(value);
+        at += 1;
+        if (at < json.size() && json[at] == ',')
+            ++at;
+    }
+    return values;
+}
+
 class HostTest : public ::testing::Test {
   protected:
     const std::wstring root = L"C:\\relo";
@@ -70,6 +94,8 @@ class HostTest : public ::testing::Test {
         makeDirs(work);
         CopyFileW((binDir() + L"\\Relocator.exe").c_str(), (tool + L"\\Relocator.exe").c_str(),
                   FALSE);
+        CopyFileW((binDir() + L"\\relocator-check.exe").c_str(),
+                  (tool + L"\\relocator-check.exe").c_str(), FALSE);
         setString(desktopKey, L"InstallDir", install);
         deleteKey(toolKey);
         DeleteFileW(logPath().c_str());
@@ -109,10 +135,65 @@ class HostTest : public ::testing::Test {
     void registerGlacis() { registerFake(L"Glacis", L"glacisd.exe"); }
     void registerRampart() { registerFake(L"Rampart", L"Rampart.exe"); }
 
+    // Runs the tool as a deployment does. Without arguments the preflight runs first: it must
+    // change nothing on the host, and name the path and the programs that the run then takes.
     RunResult runRelocator(const std::wstring& arguments = L"") {
         ranRelocator_ = true;
+        const bool check = arguments.empty();
+        if (check)
+            lastCheck_ = preflight();
+        const std::wstring rampart = work + L"\\Rampart.exe";
+        const size_t rampartRuns = runsOf(rampart).size();
+        const DWORD started = GetTickCount();
         lastRun_ = run(L"\"" + tool + L"\\Relocator.exe\"" + arguments, work);
+        lastRunSeconds_ = (GetTickCount() - started) / 1000.0;
+        if (check)
+            expectPlanWasRun(rampartRuns);
         return lastRun_;
+    }
+
+    // Runs relocator-check.exe and returns its JSON, after checking that the host is as before.
+    std::string preflight() {
+        const std::vector<std::wstring> folders = {install, tool, work, windowsDir() + L"\\*"};
+        const std::string before = hostSnapshot(folders);
+        const std::wstring json = root + L"\\check.json";
+        DeleteFileW(json.c_str());
+        RunResult check =
+            run(L"\"" + tool + L"\\relocator-check.exe\" --json \"" + json + L"\"", work);
+        EXPECT_LE(check.exitCode, 2u) << check.output;
+        EXPECT_TRUE(before == hostSnapshot(folders)) << "the preflight changed the host";
+        return readFile(json);
+    }
+    const std::string& lastCheck() const { return lastCheck_; }
+    // Wall time of the last runRelocator's run of the tool alone (its preflight not counted).
+    double lastRunSeconds() const { return lastRunSeconds_; }
+
+    // The path and the programs the run took are those the preflight named: the installers'
+    // command lines as logged, and Rampart.exe as it recorded its starts.
+    void expectPlanWasRun(size_t rampartRunsBefore) {
+        const Lines all = logRecords(logPath());
+        std::string path = "(no end record)";
+        if (!all.empty() && isEndRecord(all.back())) {
+            const size_t at = all.back().find("(path: ") + 7;
+            path = all.back().substr(at, all.back().find(',', at) - at);
+        }
+        EXPECT_EQ(jsonField(lastCheck_, "path"), path) << lastCheck_;
+        Lines started;
+        const std::string executed = "INFO: ExecuteCommand: ";
+        for (const std::string& record : all) {
+            if (record.rfind(executed, 0) == 0)
+                started.push_back(
+                    record.substr(executed.size(), record.size() - executed.size() - 2));
+        }
+        const Lines rampartRuns = runsOf(work + L"\\Rampart.exe");
+        for (size_t i = rampartRunsBefore; i < rampartRuns.size(); ++i)
+            started.push_back(rampartRuns[i].substr(0, rampartRuns[i].find('\t')));
+        Lines planned = jsonStrings(lastCheck_, "programs");
+        // A program the plan names but that is missing is a problem the plan names too.
+        const std::string rampart = "\"" + utf8(work) + "\\Rampart.exe\" -s";
+        if (!exists(work + L"\\Rampart.exe"))
+            planned.erase(std::remove(planned.begin(), planned.end(), rampart), planned.end());
+        EXPECT_EQ(planned, started) << lastCheck_;
     }
     // Starts the tool without waiting (the caller closes the handle); a run that is then waited
     // for tells its exit code with ended().
@@ -222,6 +303,8 @@ class HostTest : public ::testing::Test {
     bool keepHost_ = false;
 
   private:
+    std::string lastCheck_;
+    double lastRunSeconds_ = 0;
     bool ranRelocator_ = false;
     bool reportChecked_ = false;
     RunResult lastRun_;

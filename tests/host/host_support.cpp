@@ -12,6 +12,15 @@ namespace host {
 
 namespace {
 
+std::string toNarrow(const std::wstring& w) {
+    if (w.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
 std::wstring wide(const std::string& s) {
     if (s.empty())
         return std::wstring();
@@ -372,6 +381,94 @@ void killByName(const std::wstring& exeName) {
         }
     }
     CloseHandle(snap);
+}
+
+namespace {
+
+void snapshotKey(HKEY root, const std::wstring& path, std::string& out) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    out += "[" + toNarrow(path) + "]\n";
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[16384];
+        DWORD nameChars = 16384;
+        DWORD type = 0;
+        DWORD bytes = static_cast<DWORD>(data.size());
+        LONG rc = RegEnumValueW(key, i, name, &nameChars, nullptr, &type, data.data(), &bytes);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
+        out += toNarrow(name) + "=" + std::to_string(type) + ":";
+        if (rc == ERROR_SUCCESS)
+            out.append(reinterpret_cast<const char*>(data.data()), bytes);
+        out += "\n";
+    }
+    std::vector<std::wstring> subkeys;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameChars = 256;
+        if (RegEnumKeyExW(key, i, name, &nameChars, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        subkeys.push_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::wstring& sub : subkeys)
+        snapshotKey(root, path + L"\\" + sub, out);
+}
+
+void snapshotFolder(const std::wstring& folder, bool deep, std::string& out) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<std::wstring> subfolders;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        out += toNarrow(folder + L"\\" + name) + (isFolder ? " <dir>" : "") + " " +
+               std::to_string(data.nFileSizeLow) + " " +
+               std::to_string(data.ftLastWriteTime.dwLowDateTime) + "\n";
+        if (isFolder && deep)
+            subfolders.push_back(folder + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    for (const std::wstring& sub : subfolders)
+        snapshotFolder(sub, deep, out);
+}
+
+}  // namespace
+
+std::string hostSnapshot(const std::vector<std::wstring>& folders) {
+    std::string out;
+    // The keys the tool and the product own, and the services; all of SOFTWARE would take
+    // minutes under an emulated 32-bit Wine.
+    snapshotKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QSX", out);
+    snapshotKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services", out);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
+    std::vector<BYTE> buffer(256 * 1024);
+    DWORD needed = 0, count = 0, resume = 0;
+    if (manager &&
+        EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
+                              buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count,
+                              &resume, nullptr)) {
+        auto* services = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+        for (DWORD i = 0; i < count; ++i) {
+            out += "service " + toNarrow(services[i].lpServiceName) + " " +
+                   std::to_string(services[i].ServiceStatusProcess.dwCurrentState) + " " +
+                   std::to_string(services[i].ServiceStatusProcess.dwProcessId) + "\n";
+        }
+    }
+    if (manager)
+        CloseServiceHandle(manager);
+    for (const std::wstring& folder : folders) {
+        const bool shallow = folder.size() > 2 && folder.substr(folder.size() - 2) == L"\\*";
+        snapshotFolder(shallow ? folder.substr(0, folder.size() - 2) : folder, !shallow, out);
+    }
+    return out;
 }
 
 std::vector<std::string> logRecords(const std::wstring& path) {

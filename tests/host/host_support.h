@@ -72,6 +72,11 @@ BoundedRun runWithin(const std::wstring& commandLine,
 HANDLE spawn(const std::wstring& commandLine, const std::wstring& currentFolder);
 void killByName(const std::wstring& exeName);
 
+// What a run may change on the host, as text: the registry under HKLM\SOFTWARE\QSX (32-bit
+// view: the tool's and the product's keys) and the services' keys, every service's state, and the
+// files (name, size, time) of the given folders, those ending in "\*" without their subfolders.
+std::string hostSnapshot(const std::vector<std::wstring>& folders);
+
 // Log: records after the header block as "LEVEL: message", CR LF turned into LF.
 std::vector<std::string> logRecords(const std::wstring& logPath);
 std::wstring windowsDir();

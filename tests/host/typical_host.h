@@ -15,17 +15,20 @@ inline const std::wstring kMenuLink = kPrograms + L"\\QSX\\Tarvos Server\\Tarvos
 inline const std::wstring kStartupLink = kPrograms + L"\\StartUp\\Tarvos Server Agent.lnk";
 inline const std::wstring kReadmeLink = kPrograms + L"\\QSX\\Tarvos Server\\Tarvos Readme.lnk";
 
+// The Windows version Wine shows the tool and its preflight (null: Wine's default).
 inline void setWineVersion(const wchar_t* version) {
-    const wchar_t* path = L"Software\\Wine\\AppDefaults\\Relocator.exe";
-    if (!version) {
-        RegDeleteTreeW(HKEY_CURRENT_USER, path);
-        return;
+    for (const wchar_t* path : {L"Software\\Wine\\AppDefaults\\Relocator.exe",
+                                L"Software\\Wine\\AppDefaults\\relocator-check.exe"}) {
+        if (!version) {
+            RegDeleteTreeW(HKEY_CURRENT_USER, path);
+            continue;
+        }
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
     }
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                   static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
 }
 
 class TypicalRunTest : public HostTest {

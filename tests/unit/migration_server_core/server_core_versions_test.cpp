@@ -7,6 +7,7 @@
 
 #include <string>
 #include <vector>
+#include "migration/version.h"
 
 namespace {
 
@@ -220,7 +221,7 @@ TEST(RelocatorResources, VersionResourceNamesTheTool) {
 
     EXPECT_EQ(versionString(info, L"FileDescription"), L"Relocator - agent migration tool");
     EXPECT_EQ(versionString(info, L"ProductName"), L"Tarvos");
-    EXPECT_EQ(versionString(info, L"FileVersion"), L"1.0.0.0");
+    EXPECT_EQ(versionString(info, L"FileVersion"), L"" RELOCATOR_FILE_VERSION_TEXT);
     EXPECT_EQ(versionString(info, L"OriginalFilename"), L"Relocator.exe");
 
     VS_FIXEDFILEINFO* fixed = nullptr;
@@ -228,8 +229,9 @@ TEST(RelocatorResources, VersionResourceNamesTheTool) {
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes));
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              static_cast<DWORD>(RELOCATOR_VERSION_MAJOR << 16 | RELOCATOR_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(RELOCATOR_VERSION_PATCH << 16));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 
