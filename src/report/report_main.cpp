@@ -9,6 +9,7 @@
 #include "report/file_outputs.h"
 #include "report/fleet.h"
 #include "report/html_output.h"
+#include "report/preflight_totals.h"
 #include "report/progress_line.h"
 #include "report/table_output.h"
 
@@ -48,15 +49,24 @@ int run(const std::vector<std::string>& args) {
                            });
     }
     fleet.order();
-    if (fleet.hosts().empty())
+    report::PreflightTotals preflights;
+    report::totalPreflights(options.inputs, preflights);
+    if (fleet.hosts().empty() && preflights.hosts == 0)
         std::fputs("relocator-report: no log found\n", stderr);
-    report::writeTable(stdout, fleet, options.totalsOnly);
+    if (!fleet.hosts().empty() || preflights.hosts == 0)
+        report::writeTable(stdout, fleet, options.totalsOnly);
+    report::writePreflightTotals(stdout, preflights);
     std::fflush(stdout);
     // Each output is tried even when another one failed.
     bool written = writeOutput(options.csv, fleet, report::writeCsv);
     written = writeOutput(options.json, fleet, report::writeJson) && written;
     written = writeOutput(options.html, fleet, report::writeHtml) && written;
-    return written ? fleet.exitCode() : kUsageError;
+    if (!written)
+        return kUsageError;
+    // A pilot of preflight outputs alone: 0 when every host is ready.
+    if (fleet.hosts().empty() && preflights.hosts > 0)
+        return preflights.clean == preflights.hosts ? 0 : 1;
+    return fleet.exitCode();
 }
 
 int guarded(const std::vector<std::string>& args) {

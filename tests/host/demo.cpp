@@ -1,5 +1,6 @@
-// Rehearsal of a typical migration on a simulated old-agent host: prints the host before,
-// runs Relocator.exe, prints its log and the host afterwards.
+// Rehearsal of a typical migration on a simulated old-agent host: prints the host before, what
+// the preflight relocator-check says the run will do, runs Relocator.exe, prints its log and the
+// host afterwards.
 #include <cstdio>
 #include <string>
 
@@ -65,8 +66,8 @@ int main() {
     host::makeDirs(kInstall);
     host::makeDirs(kTool);
     host::setString(L"SOFTWARE\\QSX\\Tarvos Desktop", L"InstallDir", kInstall);
-    CopyFileW((host::binDir() + L"\\Relocator.exe").c_str(), (kTool + L"\\Relocator.exe").c_str(),
-              FALSE);
+    for (const wchar_t* program : {L"\\Relocator.exe", L"\\relocator-check.exe"})
+        CopyFileW((host::binDir() + program).c_str(), (kTool + program).c_str(), FALSE);
     installService(L"Glacis", L"glacisd.exe", false);
     installService(L"HotMend", L"hotmend.exe", true);
     installService(L"Rampart", L"Rampart.exe", true);
@@ -92,6 +93,10 @@ int main() {
 
     showHost("Host before");
     showShortcuts();
+    wprintf(L"\n== Preflight: %ls\\relocator-check.exe ==\n", kTool.c_str());
+    host::RunResult check = host::run(L"\"" + kTool + L"\\relocator-check.exe\"", kTool);
+    std::fwrite(check.output.data(), 1, check.output.size(), stdout);
+    wprintf(L"  (exit code %lu)\n", check.exitCode);
     wprintf(L"\n== Running %ls\\Relocator.exe ==\n", kTool.c_str());
     host::RunResult result = host::run(L"\"" + kTool + L"\\Relocator.exe\"", kTool);
     wprintf(L"  exit code %lu, standard output: \"%hs\"\n", result.exitCode, result.output.c_str());

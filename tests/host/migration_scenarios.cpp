@@ -65,6 +65,8 @@ TEST_F(MigrationTest, OldAgentHostMovesToTheNewAgent) {
     SetUpOldAgentHost();
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
+    // This host has no installers: the preflight said so.
+    EXPECT_NE(lastCheck().find("\"id\":\"installer-missing\""), std::string::npos);
     // Standard output is a text stream: its line feed reaches the pipe as CR LF.
     EXPECT_EQ(result.output, "\r\nRamp found ");
     EXPECT_EQ(serviceRecords(), (Lines{
@@ -92,6 +94,7 @@ TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
     ASSERT_EQ(host::startService(L"Glacis"), 0u);
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_NE(lastCheck().find("\"id\":\"old-agent-running\""), std::string::npos);
     EXPECT_EQ(serviceRecords(), (Lines{
                                     "INFO: starting Logging Now\n ",
                                     leftOverLine(),

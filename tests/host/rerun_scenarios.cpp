@@ -189,6 +189,8 @@ class RerunTest : public host::TypicalRunTest {
             }
         }
         EXPECT_TRUE(resumed) << "the second run did not take up the migration";
+        EXPECT_NE(lastCheck().find("\"resumes\":true"), std::string::npos) << lastCheck();
+        EXPECT_NE(lastCheck().find("\"id\":\"interrupted-run\""), std::string::npos);
         EXPECT_EQ(hostState(), migratedState());
         EXPECT_EQ(endAgentState(), "running");
         expectReport("migration", "started");
@@ -208,6 +210,16 @@ TEST_F(RerunTest, CleanRunLeavesTheMigratedState) {
     EXPECT_EQ(readText(kLastRunKey, L"Ended").size(), 20u);  // 2026-12-09T04:43:20Z
     EXPECT_EQ(endAgentState(), "running");
     expectReport("migration", "started");
+
+    // A pilot's preflight outputs, collected as HOST_relocator-check.json, are totalled.
+    const std::wstring pilot = root + L"\\pilot";
+    host::makeDirs(pilot);
+    host::writeFile(pilot + L"\\WS1_relocator-check.json", lastCheck());
+    host::RunResult report =
+        host::run(L"\"" + host::binDir() + L"\\relocator-report.exe\" \"" + pilot + L"\"", root);
+    EXPECT_EQ(report.exitCode, 0u) << report.output;
+    EXPECT_NE(report.output.find("would migrate                     1"), std::string::npos)
+        << report.output;
 }
 
 // Where a run is cut off, how to hold it there, and what to clear away before the next run.
@@ -353,6 +365,10 @@ TEST_F(RerunTest, SecondCopyChangesNothingAndAnswers1618) {
     HANDLE first = spawnRelocator();
     ASSERT_NE(first, nullptr);
     ASSERT_TRUE(host::waitForRuns(netInst(), 1));
+    // The preflight meanwhile sees the run going on, and changes nothing either.
+    const std::string check = preflight();
+    EXPECT_NE(check.find("\"runningNow\":\"yes\""), std::string::npos) << check;
+    EXPECT_NE(check.find("\"id\":\"run-in-progress\""), std::string::npos);
     const std::string logBefore = host::readFile(host::logPath());
     const std::wstring rotated = host::windowsDir() + L"\\1_Relocator.log";
     const std::string rotatedBefore = host::readFile(rotated);

@@ -88,6 +88,7 @@ TEST_F(TypicalRunTest, UnreadablePolicyLeavesTheUserInterfaceAlone) {
     oldAgentHost("<Policy Name=\"NoMarker\"/>\r\n");
     auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_NE(lastCheck().find("\"id\":\"policy-no-marker\""), std::string::npos);
     Lines log = records();
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(Lines(log.end() - 2, log.end()),
