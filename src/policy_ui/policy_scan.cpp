@@ -113,7 +113,8 @@ bool TextModeScan::Push(const uint8_t* data, size_t size) {
 }
 
 PolicyMarker TextModeScan::Finish() {
-    if (!ended_ && scanner_.result() == PolicyMarker::None) {
+    // The text ends here (or ended at a Ctrl-Z): what was read of the last piece still counts.
+    if (scanner_.result() == PolicyMarker::None) {
         if (pendingCr_)
             Put('\r');
         if (!piece_.empty())

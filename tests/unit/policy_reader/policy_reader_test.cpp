@@ -333,3 +333,61 @@ TEST(ToUtf8, ConvertsUpToTheTerminator) {
     const std::wstring cjk(300, L'\u4E2D');
     EXPECT_EQ(toUtf8(cjk).size(), 900u);
 }
+
+// The preflight's reading (in memory, no file, no lock) concludes what readPolicy concludes, on
+// policies made to catch the places where the two could part: pieces cut at 268 characters,
+// carriage returns at any place, Ctrl-Z, zero bytes, UTF-16 text, enciphered and plain.
+TEST_F(PolicyTest, PreviewConcludesWhatTheReadConcludes) {
+    const std::string markers[] = {"IncludeLocalGUI='true'", "IncludeLocalGUI='false'",
+                                   "IncludeLocalGUI=\"true\"", "IncludeLocalGUI='tru"};
+    const std::string bits[] = {"\r\n",
+                                "\n",
+                                "\r",
+                                "\r\r\n",
+                                std::string(1, '\0'),
+                                "\x1a",
+                                "<Rule/>",
+                                std::string(300, 'x'),
+                                std::string(265, 'y')};
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    for (int round = 0; round < 96; ++round) {
+        std::string plain;
+        for (int part = 0, parts = 2 + next(10); part < parts; ++part) {
+            plain += next(3) == 0 ? markers[next(4)] : bits[next(9)];
+        }
+        if (round % 8 == 7)  // UTF-16 with its mark: zero bytes everywhere
+            plain = "\xff\xfe" + [&] {
+                std::string w;
+                for (char c : plain) {
+                    w += c;
+                    w += '\0';
+                }
+                return w;
+            }();
+        const std::string stored = round % 2 == 0 ? Encipher(plain) : plain;
+        bool flag = false;
+        const bool read = Read(stored, false, flag);
+        const PolicyPreview preview = previewPolicy(kDir);
+        const PolicyPreview expected =
+            !read ? preview : (flag ? PolicyPreview::IncludeUi : PolicyPreview::ExcludeUi);
+        std::string shown;  // the plain text, control bytes as \xNN;
+        for (unsigned char c : plain) {
+            shown += c >= 32 && c < 127 ? std::string(1, static_cast<char>(c))
+                                        : "\\x" + std::to_string(c) + ";";
+        }
+        EXPECT_EQ(static_cast<int>(preview), static_cast<int>(expected))
+            << "round " << round << ": " << shown;
+        if (!read) {
+            EXPECT_NE(preview, PolicyPreview::IncludeUi) << "round " << round;
+            EXPECT_NE(preview, PolicyPreview::ExcludeUi) << "round " << round;
+        }
+    }
+    EXPECT_FALSE(host::exists(TextPath())) << "the preview writes no policy.txt";
+    host::removeTree(kDir);
+    host::makeDirs(kDir);
+    EXPECT_EQ(previewPolicy(kDir), PolicyPreview::Missing);
+}
