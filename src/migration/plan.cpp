@@ -4,6 +4,7 @@
 #include "drivers/network_driver.h"
 #include "migration/paths.h"
 #include "migration/server_core.h"
+#include "migration/steps.h"
 #include "policy_ui/policy_reader.h"
 #include "win/file_exists.h"
 #include "win/registry.h"
@@ -168,31 +169,37 @@ void Planner::localUi() {
         return;
     }
     const bool wanted = policy == PolicyPreview::IncludeUi && !runsOnServerCore();
-    const bool present = fileExists(c_.uiExecutable);
     const UiAction interrupted =
         redoing(MigrationStep::LocalUi) ? plan_.interrupted.uiAction : UiAction::None;
     std::wstring folder;
     win::moduleFolder(folder);
-    if (wanted && (!present || interrupted == UiAction::Install)) {
-        const std::wstring source = folder + L"\\glacis.exe";
-        plan_.localUi = L"install (the policy asks for it)";
-        step(L"Copy " + source + L" to " + c_.uiExecutable + L" and make its three shortcuts");
-        if (!fileExists(source)) {
-            problem("ui-program-missing", source + L" is missing beside the tool.",
-                    L"The user interface is not installed (the run logs the copy failure, 2).",
-                    L"Put glacis.exe beside Relocator.exe in the package.");
-        }
-    } else if (wanted) {
-        plan_.localUi = L"keep (the policy asks for it and it is installed)";
-        step(L"Local user interface: " + plan_.localUi);
-    } else if (present) {
-        plan_.localUi = L"remove (the policy asks against it, or Server Core)";
-        step(L"Delete " + c_.uiExecutable + L" and its three shortcuts");
-    } else {
-        plan_.localUi = interrupted == UiAction::Remove ? L"delete the shortcuts left behind"
-                                                        : L"none (not wanted, not installed)";
-        step(L"Local user interface: " + plan_.localUi);
+    const std::wstring source = folder + L"\\glacis.exe";
+    switch (decideUiStep(wanted, fileExists(c_.uiExecutable), interrupted)) {
+        case UiStep::Install:
+        case UiStep::InstallAgain:
+            plan_.localUi = L"install (the policy asks for it)";
+            step(L"Copy " + source + L" to " + c_.uiExecutable + L" and make its three shortcuts");
+            if (!fileExists(source)) {
+                problem("ui-program-missing", source + L" is missing beside the tool.",
+                        L"The user interface is not installed (the run logs the copy failure, 2).",
+                        L"Put glacis.exe beside Relocator.exe in the package.");
+            }
+            return;
+        case UiStep::Keep:
+            plan_.localUi = L"keep (the policy asks for it and it is installed)";
+            break;
+        case UiStep::Remove:
+            plan_.localUi = L"remove (the policy asks against it, or Server Core)";
+            step(L"Delete " + c_.uiExecutable + L" and its three shortcuts");
+            return;
+        case UiStep::RemoveShortcuts:
+            plan_.localUi = L"delete the shortcuts an interrupted removal left";
+            break;
+        case UiStep::Nothing:
+            plan_.localUi = L"none (not wanted, not installed)";
+            break;
     }
+    step(L"Local user interface: " + plan_.localUi);
 }
 
 void Planner::startNewAgent() {

@@ -11,6 +11,12 @@
 void networkDriverStep(const RunContext& context);
 void filterDriverStep(const RunContext& context);
 
+// What the local UI step does, from whether the policy wants the user interface (and the host
+// can show it), whether its program is there, and what a run cut off in this step had set out
+// to do. The run and the preflight both decide with it.
+enum class UiStep { Keep, Install, InstallAgain, Remove, RemoveShortcuts, Nothing };
+UiStep decideUiStep(bool wanted, bool present, UiAction interrupted);
+
 // Brings the user interface in line with the policy. `interrupted` is what a run cut off in this
 // step had set out to do (None on a first run): its installation or removal is finished even
 // though the program's presence already says otherwise. `record` is told the action before it
