@@ -8,18 +8,11 @@
 #include <cstdlib>
 #include <regex>
 
+#include "win/strings.h"
+
 namespace host {
 
 namespace {
-
-std::string toNarrow(const std::wstring& w) {
-    if (w.empty())
-        return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
-    return s;
-}
 
 std::wstring wide(const std::string& s) {
     if (s.empty())
@@ -389,7 +382,7 @@ void snapshotKey(HKEY root, const std::wstring& path, std::string& out) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return;
-    out += "[" + toNarrow(path) + "]\n";
+    out += "[" + win::toNarrowUtf8(path) + "]\n";
     std::vector<BYTE> data(1 << 16);
     for (DWORD i = 0;; ++i) {
         wchar_t name[16384];
@@ -399,7 +392,7 @@ void snapshotKey(HKEY root, const std::wstring& path, std::string& out) {
         LONG rc = RegEnumValueW(key, i, name, &nameChars, nullptr, &type, data.data(), &bytes);
         if (rc == ERROR_NO_MORE_ITEMS)
             break;
-        out += toNarrow(name) + "=" + std::to_string(type) + ":";
+        out += win::toNarrowUtf8(name) + "=" + std::to_string(type) + ":";
         if (rc == ERROR_SUCCESS)
             out.append(reinterpret_cast<const char*>(data.data()), bytes);
         out += "\n";
@@ -429,7 +422,7 @@ void snapshotFolder(const std::wstring& folder, bool deep, std::string& out) {
         if (name == L"." || name == L"..")
             continue;
         const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        out += toNarrow(folder + L"\\" + name) + (isFolder ? " <dir>" : "") + " " +
+        out += win::toNarrowUtf8(folder + L"\\" + name) + (isFolder ? " <dir>" : "") + " " +
                std::to_string(data.nFileSizeLow) + " " +
                std::to_string(data.ftLastWriteTime.dwLowDateTime) + "\n";
         if (isFolder && deep)
@@ -457,7 +450,7 @@ std::string hostSnapshot(const std::vector<std::wstring>& folders) {
                               &resume, nullptr)) {
         auto* services = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
         for (DWORD i = 0; i < count; ++i) {
-            out += "service " + toNarrow(services[i].lpServiceName) + " " +
+            out += "service " + win::toNarrowUtf8(services[i].lpServiceName) + " " +
                    std::to_string(services[i].ServiceStatusProcess.dwCurrentState) + " " +
                    std::to_string(services[i].ServiceStatusProcess.dwProcessId) + "\n";
         }
