@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "report/file_system.h"
+
 namespace report {
 
 FileSource::FileSource(const std::filesystem::path& path) {
     errno = 0;
 #ifdef _WIN32
-    file_.reset(_wfopen(path.c_str(), L"rb"));
+    file_.reset(_wfopen(systemPath(path).c_str(), L"rb"));
 #else
     file_.reset(std::fopen(path.c_str(), "rb"));
 #endif

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "report/file_source.h"
+#include "report/file_system.h"
 #include "report/run_reader.h"
 
 namespace report {
@@ -11,8 +12,7 @@ namespace report {
 namespace {
 
 std::string utf8(const std::filesystem::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
+    return pathText(path);
 }
 
 }  // namespace

@@ -354,52 +354,87 @@ void capture(LineMatch& m, std::string_view text) {
     ++m.textCount;
 }
 
-// Matches text[t..] against pattern[p..]; any-text placeholders take as little as they can and
-// give back more when the rest does not match.
-bool matchFrom(std::string_view pattern, size_t p, std::string_view text, size_t t, LineMatch& m) {
+// Matches the piece of the pattern from p up to its next any-text placeholder (or its end)
+// at text[t..]: literals and numbers only, so there is one way or none. Returns the end of the
+// piece in the pattern and, in t, in the text; npos when it does not match here.
+size_t matchPiece(std::string_view pattern, size_t p, std::string_view text, size_t& t,
+                  LineMatch& m) {
     while (p < pattern.size()) {
         bool number = false;
         const size_t hole = placeholderAt(pattern, p, number);
         if (hole == 0) {
             if (t >= text.size() || text[t] != pattern[p])
-                return false;
+                return std::string_view::npos;
             ++p;
             ++t;
-            continue;
-        }
-        if (number) {
+        } else if (number) {
             int64_t value = 0;
             if (!readNumber(text, t, value))
-                return false;
+                return std::string_view::npos;
             if (m.numberCount < std::size(m.numbers))
                 m.numbers[m.numberCount] = value;
             ++m.numberCount;
             p += hole;
-            continue;
+        } else {
+            break;
         }
-        p += hole;
+    }
+    return p;
+}
+
+// Matches the whole text against the pattern. Any-text placeholders take as little as they
+// can: each piece after one is placed at the earliest end it can have, which leaves the most
+// text for the rest, so nothing is ever tried twice. A piece that begins with a literal is
+// only tried where that literal occurs, and only until a match that ends earlier is no longer
+// possible: the work is linear in the text's length, whatever a hostile log holds.
+bool matchFrom(std::string_view pattern, std::string_view text, LineMatch& m) {
+    size_t t = 0;
+    size_t p = matchPiece(pattern, 0, text, t, m);
+    while (p != std::string_view::npos && p < pattern.size()) {
+        bool number = false;
+        p += placeholderAt(pattern, p, number);  // an any-text placeholder
         if (p == pattern.size()) {
             capture(m, text.substr(t));  // the hole takes the rest
             return true;
         }
-        // Try the hole's end only where the literal text after it occurs.
         const size_t literalEnd = pattern.find('{', p);
         const std::string_view literal = pattern.substr(p, literalEnd - p);
         if (literal.empty())
             return false;  // two holes in a row: no line of the tool has them
-        for (size_t at = text.find(literal, t); at != std::string_view::npos;
+        LineMatch best;
+        size_t bestEnd = std::string_view::npos;
+        size_t bestStart = 0;
+        size_t bestP = 0;
+        // A start past the best end so far cannot end earlier.
+        for (size_t at = text.find(literal, t);
+             at != std::string_view::npos &&
+             (bestEnd == std::string_view::npos || at + literal.size() <= bestEnd);
              at = text.find(literal, at + 1)) {
-            const size_t saved = m.numberCount;
-            const size_t savedTexts = m.textCount;
-            capture(m, text.substr(t, at - t));
-            if (matchFrom(pattern, p, text, at, m))
-                return true;
-            m.numberCount = saved;
-            m.textCount = savedTexts;
+            LineMatch tried = m;
+            size_t end = at;
+            const size_t nextP = matchPiece(pattern, p, text, end, tried);
+            if (nextP == std::string_view::npos)
+                continue;
+            // The last piece must end the text: the first start that does is the match.
+            if (nextP == pattern.size() && end != text.size())
+                continue;
+            if (bestEnd == std::string_view::npos || end < bestEnd) {
+                best = tried;
+                bestEnd = end;
+                bestStart = at;
+                bestP = nextP;
+            }
+            if (nextP == pattern.size())
+                break;
         }
-        return false;
+        if (bestEnd == std::string_view::npos)
+            return false;
+        capture(best, text.substr(t, bestStart - t));
+        m = best;
+        t = bestEnd;
+        p = bestP;
     }
-    return t == text.size();
+    return p != std::string_view::npos && t == text.size();
 }
 
 }  // namespace
@@ -425,7 +460,7 @@ bool matchLogLine(int32_t level, std::string_view message, LineMatch& match) {
         if (line.text[0] != '{' && (message.empty() || message[0] != line.text[0]))
             continue;
         LineMatch m;
-        if (matchFrom(line.text, 0, message, 0, m)) {
+        if (matchFrom(line.text, message, m)) {
             m.line = &line;
             match = m;
             return true;

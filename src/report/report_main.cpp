@@ -7,6 +7,7 @@
 
 #include "report/command_line.h"
 #include "report/file_outputs.h"
+#include "report/file_system.h"
 #include "report/fleet.h"
 #include "report/html_output.h"
 #include "report/progress_line.h"
@@ -21,9 +22,7 @@ template <typename Writer>
 bool writeOutput(const std::filesystem::path& path, const report::Fleet& fleet, Writer writer) {
     if (path.empty() || writer(path, fleet))
         return true;
-    const auto name = path.u8string();
-    std::fprintf(stderr, "relocator-report: cannot write %s\n",
-                 std::string(name.begin(), name.end()).c_str());
+    std::fprintf(stderr, "relocator-report: cannot write %s\n", report::pathText(path).c_str());
     return false;
 }
 
