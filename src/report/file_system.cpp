@@ -126,7 +126,7 @@ EntryKind kindOf(const fs::path& path, std::string& error) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? "no such file"
-                                                                            : win32Error(code);
+                                                                             : win32Error(code);
         return EntryKind::Unknown;
     }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;

@@ -75,8 +75,8 @@ void problem(const fs::path& path, const std::string& reason, const LogVisitor& 
 }
 
 // Searches one folder tree without recursion, so that no depth can exhaust the stack. Links
-// to folders (junctions, symbolic links) are never followed: a link back to a parent would count its hosts
-// again, or never end. Whatever cannot be looked at is listed as such, never dropped.
+// to folders (junctions, symbolic links) are never followed: a link back to a parent would count
+// its hosts again, or never end. Whatever cannot be looked at is listed as such, never dropped.
 void searchFolder(const fs::path& root, HostNaming naming, bool allRuns, const LogVisitor& visit) {
     std::vector<fs::path> folders{root};
     while (!folders.empty()) {

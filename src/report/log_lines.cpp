@@ -357,7 +357,10 @@ void capture(LineMatch& m, std::string_view text) {
 // Matches the piece of the pattern from p up to its next any-text placeholder (or its end)
 // at text[t..]: literals and numbers only, so there is one way or none. Returns the end of the
 // piece in the pattern and, in t, in the text; npos when it does not match here.
-size_t matchPiece(std::string_view pattern, size_t p, std::string_view text, size_t& t,
+size_t matchPiece(std::string_view pattern,
+                  size_t p,
+                  std::string_view text,
+                  size_t& t,
                   LineMatch& m) {
     while (p < pattern.size()) {
         bool number = false;
