@@ -77,7 +77,11 @@ inline std::vector<Record> fallbackWithoutAgent() {
 
 inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
+#ifdef _WIN32
+    std::FILE* f = _wfopen(path.c_str(), L"wb");
+#else
     std::FILE* f = std::fopen(path.c_str(), "wb");
+#endif
     if (f) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
