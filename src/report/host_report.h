@@ -21,10 +21,12 @@ enum class Outcome {
     Incomplete,     // the run was stopped, or is still running
     Unreadable,     // the file could not be read
     NotALog,        // not a log of this tool
+    NoLog,          // a host of the inventory whose log was never collected
+    FollowUp,       // the new agent started, but a step failed in a way that needs a person
     StartedAfterRescue,
     Started,
 };
-constexpr int kOutcomeCount = 9;
+constexpr int kOutcomeCount = 11;
 
 struct OutcomeInfo {
     Outcome outcome;
@@ -33,6 +35,49 @@ struct OutcomeInfo {
     bool attention;     // the host needs an administrator
     const char* meaning;
     const char* action;  // empty when there is nothing to do
+};
+
+// What explains a host's outcome, so that a fleet's hosts can be counted by cause: the record
+// that explains it (not the first failure line: that is often an installer's noise), or for
+// hosts without a usable log the reason.
+enum class CauseId {
+    None,  // nothing to explain: the new agent runs
+    OldAgentNotStarted,
+    NoAgentAfterRestart,
+    NewAgentStartFailed,  // with the code the start failed with
+    NewAgentNotStartedRestart,
+    AgentStopped,
+    AgentStartPending,
+    UpgradeRefused,
+    CutOff,
+    EndsInsideRecord,
+    NothingLogged,
+    StoppedOlderTool,
+    Unreadable,
+    NotALog,
+    NoLog,
+    // Follow-up: the new agent started.
+    OldAgentMarkedForDeletion,
+    DriverInstallerFailed,
+    FilterLibraryNotCopied,
+    MigrationRecordKept,
+    PolicyCopyLeft,
+};
+
+struct CauseInfo {
+    CauseId id;
+    const char* key;      // for CSV, JSON and the page: "new-agent-start-failed", ...
+    const char* label;    // for people, short
+    const char* meaning;  // what it means for the host
+    const char* action;   // one thing an administrator can do about it
+};
+
+const CauseInfo& causeInfo(CauseId id);
+
+struct Cause {
+    CauseId id = CauseId::None;
+    std::string record;      // the record (or reason) that gives it, cut to kMaxFailureText
+    int64_t code = kNoCode;  // the Win32 code it carries, where the cause depends on it
 };
 
 const OutcomeInfo& outcomeInfo(Outcome outcome);
@@ -69,9 +114,26 @@ struct HostReport {
     std::string reason;  // why, for the outcomes that need one said
     std::vector<Failure> failures;
     size_t moreFailures = 0;  // failure lines beyond kMaxFailures
+    Cause cause;
+    uint32_t group = 0;  // the rank of its cause in the fleet (Fleet::order)
 };
 
 bool needsAttention(const HostReport& host);
+
+// The cause as the views group it: its key, with the code where it carries one
+// ("new-agent-start-failed-1058"); its label with the code's name; and the one next action,
+// chosen by the code where the code decides it.
+std::string causeKey(const Cause& cause);
+std::string causeLabel(const Cause& cause);
+std::string causeAction(const Cause& cause);
+
+// The follow-up cause a failure line of a run that started the new agent gives; None for a
+// failure that needs no one.
+CauseId followUpCause(const Failure& failure);
+
+// Fills in the cause of a host whose outcome the log's records did not explain (no log,
+// unreadable, not a log, incomplete without a finer cause).
+void defaultCause(HostReport& host);
 
 // "1053 ERROR_SERVICE_REQUEST_TIMEOUT: The service did not ...", or the code alone when the
 // table does not know it.

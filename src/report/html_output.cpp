@@ -49,7 +49,10 @@ const char* barColour(Outcome outcome) {
         case Outcome::Incomplete:
         case Outcome::Unreadable:
         case Outcome::NotALog:
+        case Outcome::NoLog:
             return "#e0a000";
+        case Outcome::FollowUp:
+            return "#a0a000";
         case Outcome::StartedAfterRescue:
             return "#60a040";
         case Outcome::Started:

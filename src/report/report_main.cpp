@@ -1,6 +1,7 @@
 // relocator-report: reads the Relocator.log files collected from a fleet and reports, host by
 // host, the path the tool took, the outcome, the exit code and the failure lines.
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "report/file_system.h"
 #include "report/fleet.h"
 #include "report/html_output.h"
+#include "report/inventory.h"
 #include "report/progress_line.h"
 #include "report/table_output.h"
 
@@ -26,6 +28,20 @@ bool writeOutput(const std::filesystem::path& path, const report::Fleet& fleet, 
     return false;
 }
 
+// When the report is made, in UTC, for its heading.
+std::string madeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc = {};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return text;
+}
+
 int run(const std::vector<std::string>& args) {
     report::Options options;
     std::string error;
@@ -37,7 +53,19 @@ int run(const std::vector<std::string>& args) {
         std::fputs(report::usageText(), stdout);
         return 0;
     }
+    std::vector<std::string> inventory;
+    if (!options.hosts.empty() && !report::readInventory(options.hosts, inventory, error)) {
+        std::fprintf(stderr, "relocator-report: --hosts: %s\n", error.c_str());
+        return kUsageError;
+    }
     report::Fleet fleet;
+    report::Fleet::Source source;
+    source.made = madeNow();
+    for (const std::filesystem::path& input : options.inputs)
+        source.inputs.push_back(report::pathText(input));
+    if (!options.hosts.empty())
+        source.inventory = report::pathText(options.hosts);
+    fleet.describe(std::move(source));
     {
         report::ProgressLine progress;
         report::forEachLog(options.inputs, options.naming, options.allRuns,
@@ -46,10 +74,12 @@ int run(const std::vector<std::string>& args) {
                                progress.tick();
                            });
     }
+    if (!options.hosts.empty())
+        fleet.addInventory(inventory);
     fleet.order();
     if (fleet.hosts().empty())
         std::fputs("relocator-report: no log found\n", stderr);
-    report::writeTable(stdout, fleet, options.totalsOnly);
+    report::writeTable(stdout, fleet, options.totalsOnly, options.failures);
     std::fflush(stdout);
     // Each output is tried even when another one failed.
     bool written = writeOutput(options.csv, fleet, report::writeCsv);
