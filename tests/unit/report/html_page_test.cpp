@@ -55,7 +55,7 @@ struct Row {
 std::vector<Row> hostRows(const std::string& dom) {
     static const std::regex row(
         "<tr class=\"host[^\"]*\" data-host=\"([^\"]*)\" data-run=\"0\" data-outcome=\"([^\"]*)\""
-        " data-path=\"([^\"]*)\" data-exit=\"([^\"]*)\">");
+        " data-path=\"([^\"]*)\" data-exit=\"([^\"]*)\"[^>]*>");
     std::vector<Row> rows;
     for (std::sregex_iterator it(dom.begin(), dom.end(), row), end; it != end; ++it)
         rows.push_back({unescape((*it)[1]), (*it)[2], (*it)[3], (*it)[4]});
