@@ -39,9 +39,9 @@ svg text { font-size: 13px; }
 
 // Column widths that add up to the page's width: long texts wrap, none is cut.
 constexpr char kTableHead[] =
-    "<colgroup><col style=\"width:10%\"><col style=\"width:10%\"><col style=\"width:6%\">"
-    "<col style=\"width:5%\"><col style=\"width:7%\"><col style=\"width:7%\">"
-    "<col style=\"width:10%\"><col style=\"width:33%\"><col style=\"width:12%\"></colgroup>\n"
+    "<colgroup><col style=\"width:9%\"><col style=\"width:10%\"><col style=\"width:7%\">"
+    "<col style=\"width:5%\"><col style=\"width:8%\"><col style=\"width:8%\">"
+    "<col style=\"width:10%\"><col style=\"width:31%\"><col style=\"width:12%\"></colgroup>\n"
     "<thead><tr><th>Host</th><th>Outcome</th><th>Path</th><th>Exit code</th><th>Started</th>"
     "<th>Ended</th><th>OS</th><th>Cause and next action</th><th>Log</th></tr></thead>\n";
 constexpr int kColumns = 9;
