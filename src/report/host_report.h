@@ -56,13 +56,15 @@ enum class CauseId {
     Unreadable,
     NotALog,
     NoLog,
-    // Follow-up: the new agent started.
+    // Follow-up: the new agent started. The most serious first: of several, a run gets the
+    // first of these.
+    PolicyCopyLeft,
     OldAgentMarkedForDeletion,
     DriverInstallerFailed,
     FilterLibraryNotCopied,
     MigrationRecordKept,
-    PolicyCopyLeft,
 };
+constexpr int kCauseCount = static_cast<int>(CauseId::MigrationRecordKept) + 1;
 
 struct CauseInfo {
     CauseId id;

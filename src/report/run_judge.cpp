@@ -154,9 +154,10 @@ void RunJudge::failure(const LineMatch& match, std::string_view message) {
         f.code = match.numbers[0];
         f.harmless = f.code == match.line->harmlessCode;
     }
-    // Looked at before the cap, so that no number of earlier failures can hide it.
+    // Looked at before the cap, so that no number of earlier failures can hide it; the most
+    // serious one is the cause.
     const CauseId followUp = followUpCause(f);
-    if (followUp != CauseId::None && followUp_.id == CauseId::None) {
+    if (followUp != CauseId::None && (followUp_.id == CauseId::None || followUp < followUp_.id)) {
         followUp_.id = followUp;
         followUp_.record = f.text;
     }

@@ -86,8 +86,8 @@ class RunJudge {
     bool alreadyRunning_ = false;
     bool resumed_ = false;
 
-    // The records that explain an outcome, as first seen; and the first failure that leaves a
-    // host with the new agent running in need of a person.
+    // The records that explain an outcome, as first seen; and the most serious failure that
+    // leaves a host with the new agent running in need of a person.
     Cause upgradeFailed_;
     Cause glacisFailed_;
     Cause tarvosFailed_;
