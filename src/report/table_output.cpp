@@ -77,7 +77,7 @@ void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth, bool fa
     }
     if (!host.reason.empty() && host.reason != host.cause.record)
         put(out, indent + terminalText(host.reason) + "\n");
-    if (needsAttention(host))
+    if (needsAttention(host) && !host.file.empty())
         put(out, indent + "file: " + terminalText(host.file) + "\n");
     size_t lines = host.moreFailures;
     for (const Failure& f : host.failures)
