@@ -149,14 +149,14 @@ std::string listFolder(const fs::path& folder,
     for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
         FolderEntry entry;
         entry.path = it->path();
+        // The kind the folder's listing gave (no lstat per entry where it gave one).
         std::error_code kindError;
-        const fs::file_status status = it->symlink_status(kindError);
+        const bool link = it->is_symlink(kindError);
+        const bool folder = !kindError && !link && it->is_directory(kindError);
         if (kindError) {
             entry.error = kindError.message();
         } else {
-            entry.kind = fs::is_symlink(status)     ? EntryKind::Link
-                         : fs::is_directory(status) ? EntryKind::Folder
-                                                    : EntryKind::File;
+            entry.kind = link ? EntryKind::Link : folder ? EntryKind::Folder : EntryKind::File;
         }
         visit(entry);
     }

@@ -1,6 +1,11 @@
 #include "report/fleet.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -41,6 +46,86 @@ HostReport reportFor(const LogFile& log) {
     readRun(source, host);
     defaultCause(host);
     return host;
+}
+
+void readLogs(const std::vector<std::filesystem::path>& inputs,
+              HostNaming naming,
+              bool allRuns,
+              Fleet& fleet,
+              const std::function<void()>& tick) {
+    // Enough logs queued to keep the readers busy, few enough to hold no large part of a tree.
+    constexpr size_t kQueued = 1024;
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned readers = std::max(1u, std::min(kMaxReaders, cores));
+    std::mutex lock;
+    std::condition_variable ready;
+    std::condition_variable room;
+    std::deque<LogFile> queue;
+    bool walked = false;
+    std::exception_ptr failure;
+    std::vector<std::vector<HostReport>> read(readers);
+    const auto reader = [&](unsigned index) {
+        try {
+            for (;;) {
+                LogFile log;
+                {
+                    std::unique_lock<std::mutex> guard(lock);
+                    ready.wait(guard, [&] { return walked || !queue.empty(); });
+                    if (queue.empty())
+                        return;
+                    log = std::move(queue.front());
+                    queue.pop_front();
+                }
+                room.notify_one();
+                read[index].push_back(reportFor(log));
+            }
+        } catch (...) {
+            // Out of memory: the report ends with it, after the walk and the other readers.
+            const std::lock_guard<std::mutex> guard(lock);
+            failure = std::current_exception();
+            queue.clear();
+            room.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < readers; ++i)
+        threads.emplace_back(reader, i);
+    const auto finish = [&] {
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            walked = true;
+        }
+        ready.notify_all();
+        for (std::thread& thread : threads)
+            thread.join();
+    };
+    try {
+        forEachLog(inputs, naming, allRuns, [&](const LogFile& log) {
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                room.wait(guard, [&] { return queue.size() < kQueued || failure; });
+                if (!failure)
+                    queue.push_back(log);
+            }
+            ready.notify_one();
+            tick();
+        });
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    if (failure)
+        std::rethrow_exception(failure);
+    size_t total = 0;
+    for (const std::vector<HostReport>& part : read)
+        total += part.size();
+    fleet.reserve(total);
+    for (std::vector<HostReport>& part : read) {
+        for (HostReport& host : part)
+            fleet.add(std::move(host));
+        part = std::vector<HostReport>();
+    }
 }
 
 void Fleet::add(HostReport host) {

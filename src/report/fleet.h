@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "report/host_report.h"
@@ -14,6 +16,18 @@ namespace report {
 // Reads one log of the collection into its host's report; a log that cannot be opened gets the
 // outcome Unreadable.
 HostReport reportFor(const LogFile& log);
+
+class Fleet;
+
+// Reads every log of the inputs (see forEachLog) into the fleet: the walk hands the logs to one
+// reader per processor (at most kMaxReaders), so that a large collection is read on every
+// core. `tick` is called on the walking thread once per log found.
+constexpr unsigned kMaxReaders = 8;
+void readLogs(const std::vector<std::filesystem::path>& inputs,
+              HostNaming naming,
+              bool allRuns,
+              Fleet& fleet,
+              const std::function<void()>& tick);
 
 struct Totals {
     size_t perOutcome[kOutcomeCount] = {};
@@ -35,6 +49,7 @@ struct CauseGroup {
 class Fleet {
   public:
     void add(HostReport host);
+    void reserve(size_t hosts) { hosts_.reserve(hosts_.size() + hosts); }
     // Adds a "no log collected" host for each host of the inventory that has no current log
     // (matched by hostKey), and counts the share of the inventory that reported. Call once,
     // after every log was added.

@@ -68,11 +68,8 @@ int run(const std::vector<std::string>& args) {
     fleet.describe(std::move(source));
     {
         report::ProgressLine progress;
-        report::forEachLog(options.inputs, options.naming, options.allRuns,
-                           [&](const report::LogFile& log) {
-                               fleet.add(report::reportFor(log));
-                               progress.tick();
-                           });
+        report::readLogs(options.inputs, options.naming, options.allRuns, fleet,
+                         [&] { progress.tick(); });
     }
     if (!options.hosts.empty())
         fleet.addInventory(inventory);
