@@ -51,9 +51,9 @@ std::string csvRow(const Fleet& fleet, const HostReport& h) {
                                   info.attention ? "yes" : "no",
                                   pathName(h.path),
                                   exitCodeText(h.exit),
-                                  h.started,
-                                  h.ended,
-                                  h.os,
+                                  h.started.text(),
+                                  h.ended.text(),
+                                  h.os.str(),
                                   h.reason,
                                   h.cause.record,
                                   failureList(h),
@@ -90,9 +90,9 @@ std::string jsonHost(const HostReport& h) {
     std::string o = "{\"host\":" + jsonString(h.host);
     o += ",\"file\":" + jsonString(h.file);
     o += ",\"run\":" + std::to_string(h.run);
-    o += ",\"started\":" + (h.started.empty() ? "null" : jsonString(h.started));
-    o += ",\"ended\":" + (h.ended.empty() ? "null" : jsonString(h.ended));
-    o += ",\"os\":" + (h.os.empty() ? "null" : jsonString(h.os));
+    o += ",\"started\":" + (h.started.empty() ? "null" : jsonString(h.started.text()));
+    o += ",\"ended\":" + (h.ended.empty() ? "null" : jsonString(h.ended.text()));
+    o += ",\"os\":" + (h.os.empty() ? "null" : jsonString(h.os.str()));
     o += ",\"path\":" + jsonString(pathName(h.path));
     o += ",\"outcome\":" + jsonString(info.key);
     o += ",\"outcomeText\":" + jsonString(info.label);

@@ -2,6 +2,10 @@
 
 #include "report/win32_codes.h"
 
+#include <algorithm>
+#include <mutex>
+#include <unordered_set>
+
 namespace report {
 
 namespace {
@@ -121,6 +125,29 @@ constexpr CodeAction kStartActions[] = {
 // clang-format on
 
 }  // namespace
+
+Stamp::Stamp(std::string_view text) {
+    const size_t n = std::min(text.size(), sizeof text_ - 1);
+    std::copy(text.begin(), text.begin() + n, text_);
+}
+
+namespace {
+
+const std::string kNoText;
+
+// Never freed: one copy of each distinct text for the life of the report.
+const std::string* sharedCopy(std::string_view text) {
+    static std::mutex lock;
+    static std::unordered_set<std::string>* texts = new std::unordered_set<std::string>();
+    const std::lock_guard<std::mutex> guard(lock);
+    return &*texts->emplace(text).first;
+}
+
+}  // namespace
+
+SharedText::SharedText() : text_(&kNoText) {}
+
+SharedText::SharedText(std::string_view text) : text_(text.empty() ? &kNoText : sharedCopy(text)) {}
 
 const CauseInfo& causeInfo(CauseId id) {
     for (const CauseInfo& info : kCauses) {

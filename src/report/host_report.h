@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/log_lines.h"
@@ -103,13 +104,39 @@ constexpr size_t kMaxFailureText = 512;
 // Failure lines kept per run; the rest are only counted.
 constexpr size_t kMaxFailures = 32;
 
+// A record's time as "YYYY-MM-DD hh:mm:ss", kept in the record itself: a million hosts need
+// no heap block each for it.
+class Stamp {
+  public:
+    Stamp() = default;
+    explicit Stamp(std::string_view text);
+    bool empty() const { return text_[0] == '\0'; }
+    std::string text() const { return text_; }
+
+  private:
+    char text_[20] = {};
+};
+
+// Text most hosts of a fleet share (the OS description), held once per distinct value for the
+// whole report. Safe to make from several threads.
+class SharedText {
+  public:
+    SharedText();
+    explicit SharedText(std::string_view text);
+    bool empty() const { return text_->empty(); }
+    const std::string& str() const { return *text_; }
+
+  private:
+    const std::string* text_;
+};
+
 struct HostReport {
-    std::string host;     // UTF-8
-    std::string file;     // the log's path, UTF-8
-    int run = 0;          // 0: the current log; 1 to 5: the rotated copy N_Relocator.log
-    std::string started;  // first and last record, "YYYY-MM-DD hh:mm:ss"; empty when none
-    std::string ended;
-    std::string os;  // the header's OS description; empty when absent
+    std::string host;  // UTF-8
+    std::string file;  // the log's path, UTF-8
+    int run = 0;       // 0: the current log; 1 to 5: the rotated copy N_Relocator.log
+    Stamp started;     // first and last record; empty when none
+    Stamp ended;
+    SharedText os;  // the header's OS description; empty when absent
     RunPath path = RunPath::Unknown;
     Outcome outcome = Outcome::NotALog;
     ExitCode exit;

@@ -128,7 +128,7 @@ std::string hostRow(const HostReport& h) {
                      pathName(h.path) + "\" data-exit=\"" + exit + "\" data-cause=\"" +
                      htmlEscape(causeKey(h.cause)) + "\">";
     tr += cell(h.host) + cell(info.label, "outcome") + cell(pathName(h.path)) + cell(exit) +
-          cell(h.started) + cell(h.ended) + cell(h.os);
+          cell(h.started.text()) + cell(h.ended.text()) + cell(h.os.str());
     tr += "<td>";
     // The cause and its next action in one line; the rest on demand.
     if (h.cause.id != CauseId::None) {

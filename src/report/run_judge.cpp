@@ -273,8 +273,8 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     report.failures = failures_;
     report.moreFailures = moreFailures_;
     if (records_ > 0) {
-        report.started = logfmt::sortableStamp(first_);
-        report.ended = logfmt::sortableStamp(last_);
+        report.started = Stamp(logfmt::sortableStamp(first_));
+        report.ended = Stamp(logfmt::sortableStamp(last_));
     }
     report.exit = ExitCode();
     if (lastWhole_ && complete()) {

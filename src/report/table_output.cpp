@@ -63,9 +63,9 @@ void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth, bool fa
     row += padded(outcomeInfo(host.outcome).label, kOutcomeColumn);
     row += padded(pathName(host.path), kPathColumn);
     row += padded(exitCodeText(host.exit), kExitColumn);
-    row += padded(host.started.empty() ? "-" : host.started, kStampColumn);
-    row += padded(host.ended.empty() ? "-" : host.ended, kStampColumn);
-    row += terminalText(host.os);
+    row += padded(host.started.empty() ? "-" : host.started.text(), kStampColumn);
+    row += padded(host.ended.empty() ? "-" : host.ended.text(), kStampColumn);
+    row += terminalText(host.os.str());
     while (!row.empty() && row.back() == ' ')
         row.pop_back();
     put(out, row + "\n");
