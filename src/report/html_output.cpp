@@ -45,6 +45,8 @@ constexpr char kTableHead[] =
     "<thead><tr><th>Host</th><th>Outcome</th><th>Path</th><th>Exit code</th><th>Started</th>"
     "<th>Ended</th><th>OS</th><th>Cause and next action</th><th>Log</th></tr></thead>\n";
 constexpr int kColumns = 9;
+// Rows of hosts running the new agent shown on the page.
+constexpr size_t kMaxHealthyRows = 1000;
 
 // Colours of the bars: attention outcomes red to orange, the others green.
 const char* barColour(Outcome outcome) {
@@ -186,12 +188,24 @@ std::string causeTable(const Fleet& fleet) {
 // One table of the hosts that pass the test, under a heading, with a row naming each cause
 // before its hosts; nothing when no host passes.
 template <typename Test>
-void section(OutputFile& out, const Fleet& fleet, const char* id, const char* title, Test test) {
+void section(OutputFile& out,
+             const Fleet& fleet,
+             const char* id,
+             const char* title,
+             Test test,
+             size_t limit = static_cast<size_t>(-1)) {
     bool open = false;
     uint32_t group = 0;
+    size_t shown = 0;
+    size_t left = 0;
     for (const HostReport& host : fleet.hosts()) {
         if (!test(host))
             continue;
+        if (shown == limit) {
+            ++left;
+            continue;
+        }
+        ++shown;
         if (!open) {
             out.put(std::string("<h2>") + title + "</h2>\n<table id=\"" + id + "\">\n" +
                     kTableHead + "<tbody>\n");
@@ -209,6 +223,10 @@ void section(OutputFile& out, const Fleet& fleet, const char* id, const char* ti
     }
     if (open)
         out.put("</tbody></table>\n");
+    if (left > 0) {
+        out.put("<p class=\"more\">... and " + std::to_string(left) +
+                " more: the CSV and JSON outputs list every host.</p>\n");
+    }
 }
 
 std::string percent(size_t part, size_t whole) {
@@ -245,8 +263,10 @@ bool writeHtml(const std::filesystem::path& path, const Fleet& fleet) {
     out.put(chart(t));
     section(out, fleet, "attention", "Hosts needing attention, by cause",
             [](const HostReport& h) { return h.run == 0 && needsAttention(h); });
-    section(out, fleet, "new-agent", "Hosts running the new agent",
-            [](const HostReport& h) { return h.run == 0 && !needsAttention(h); });
+    // Hosts that need nothing: a page of a million rows would help no one.
+    section(
+        out, fleet, "new-agent", "Hosts running the new agent",
+        [](const HostReport& h) { return h.run == 0 && !needsAttention(h); }, kMaxHealthyRows);
     section(out, fleet, "earlier-runs", "Earlier runs (rotated copies, not counted)",
             [](const HostReport& h) { return h.run != 0; });
     out.put("</body>\n</html>\n");
