@@ -53,31 +53,35 @@ void readLogs(const std::vector<std::filesystem::path>& inputs,
               bool allRuns,
               Fleet& fleet,
               const std::function<void()>& tick) {
-    // Enough logs queued to keep the readers busy, few enough to hold no large part of a tree.
-    constexpr size_t kQueued = 1024;
+    // Logs are handed to the readers in batches: one hand-off per log costs more than reading
+    // a small log. Enough batches queued to keep the readers busy, few enough to hold no large
+    // part of a tree.
+    constexpr size_t kBatch = 256;
+    constexpr size_t kQueued = 8;
     const unsigned cores = std::thread::hardware_concurrency();
     const unsigned readers = std::max(1u, std::min(kMaxReaders, cores));
     std::mutex lock;
     std::condition_variable ready;
     std::condition_variable room;
-    std::deque<LogFile> queue;
+    std::deque<std::vector<LogFile>> queue;
     bool walked = false;
     std::exception_ptr failure;
     std::vector<std::vector<HostReport>> read(readers);
     const auto reader = [&](unsigned index) {
         try {
             for (;;) {
-                LogFile log;
+                std::vector<LogFile> batch;
                 {
                     std::unique_lock<std::mutex> guard(lock);
                     ready.wait(guard, [&] { return walked || !queue.empty(); });
                     if (queue.empty())
                         return;
-                    log = std::move(queue.front());
+                    batch = std::move(queue.front());
                     queue.pop_front();
                 }
                 room.notify_one();
-                read[index].push_back(reportFor(log));
+                for (const LogFile& log : batch)
+                    read[index].push_back(reportFor(log));
             }
         } catch (...) {
             // Out of memory: the report ends with it, after the walk and the other readers.
@@ -90,6 +94,17 @@ void readLogs(const std::vector<std::filesystem::path>& inputs,
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < readers; ++i)
         threads.emplace_back(reader, i);
+    std::vector<LogFile> batch;
+    const auto handOver = [&] {
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            room.wait(guard, [&] { return queue.size() < kQueued || failure; });
+            if (!failure)
+                queue.push_back(std::move(batch));
+        }
+        batch = std::vector<LogFile>();
+        ready.notify_one();
+    };
     const auto finish = [&] {
         {
             const std::lock_guard<std::mutex> guard(lock);
@@ -101,15 +116,13 @@ void readLogs(const std::vector<std::filesystem::path>& inputs,
     };
     try {
         forEachLog(inputs, naming, allRuns, [&](const LogFile& log) {
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                room.wait(guard, [&] { return queue.size() < kQueued || failure; });
-                if (!failure)
-                    queue.push_back(log);
-            }
-            ready.notify_one();
+            batch.push_back(log);
+            if (batch.size() == kBatch)
+                handOver();
             tick();
         });
+        if (!batch.empty())
+            handOver();
     } catch (...) {
         finish();
         throw;
