@@ -1,9 +1,11 @@
 // relocator-report: reads the Relocator.log files collected from a fleet and reports, host by
 // host, the path the tool took, the outcome, the exit code and the failure lines.
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "report/command_line.h"
@@ -76,12 +78,28 @@ int run(const std::vector<std::string>& args) {
     fleet.order();
     if (fleet.hosts().empty())
         std::fputs("relocator-report: no log found\n", stderr);
+    // The files are written beside the table, each on its own thread (they only read the
+    // fleet); each is tried even when another one failed.
+    std::atomic<bool> written{true};
+    const auto inBackground = [&](const std::filesystem::path& path, auto writer) {
+        return std::thread([&fleet, &written, path, writer] {
+            bool ok = false;
+            try {
+                ok = writeOutput(path, fleet, writer);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "relocator-report: %s\n", e.what());
+            }
+            if (!ok)
+                written = false;
+        });
+    };
+    std::thread csv = inBackground(options.csv, report::writeCsv);
+    std::thread json = inBackground(options.json, report::writeJson);
+    std::thread html = inBackground(options.html, report::writeHtml);
     report::writeTable(stdout, fleet, options.totalsOnly, options.failures);
     std::fflush(stdout);
-    // Each output is tried even when another one failed.
-    bool written = writeOutput(options.csv, fleet, report::writeCsv);
-    written = writeOutput(options.json, fleet, report::writeJson) && written;
-    written = writeOutput(options.html, fleet, report::writeHtml) && written;
+    for (std::thread* thread : {&csv, &json, &html})
+        thread->join();
     return written ? fleet.exitCode() : kUsageError;
 }
 
