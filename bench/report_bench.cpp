@@ -145,8 +145,7 @@ int main(int argc, char** argv) try {
 
     const auto start = std::chrono::steady_clock::now();
     report::Fleet fleet;
-    report::forEachLog({dir / "logs"}, report::HostNaming::Auto, false,
-                       [&](const report::LogFile& log) { fleet.add(report::reportFor(log)); });
+    report::readLogs({dir / "logs"}, report::HostNaming::Auto, false, fleet, [] {});
     const auto read = std::chrono::steady_clock::now();
     fleet.order();
     std::FILE* table = std::fopen((out / "table.txt").c_str(), "wb");

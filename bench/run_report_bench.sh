@@ -1,7 +1,7 @@
 #!/bin/bash
 # The fleet report over a large collection, built natively in Release (no sanitizers):
 #
-#   bench/run_report_bench.sh [HOSTS]      (default 100000; files go to build/bench/report)
+#   bench/run_report_bench.sh [HOSTS]      (default 100000; files go to build/bench/report-HOSTS)
 #
 # report_bench makes the tree once (HOSTS folders with the Relocator.log of a typical run, about
 # 8 KB on disk each) and times the report's core over it in-process; then relocator-report
@@ -12,7 +12,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 hosts=${1:-100000}
 build=$root/build/bench-native
-work=$root/build/bench/report
+work=$root/build/bench/report-$hosts
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target report_bench relocator-report >/dev/null
 mkdir -p "$work"

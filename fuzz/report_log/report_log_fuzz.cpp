@@ -50,6 +50,6 @@ int ReportLogFuzzOne(const uint8_t* data, size_t size) {
         checkEscaping(f.text);
     }
     checkEscaping(host.reason);
-    checkEscaping(host.os);
+    checkEscaping(host.os.str());
     return 0;
 }

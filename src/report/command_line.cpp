@@ -34,8 +34,12 @@ const char* usageText() {
            "  --host-name RULE    auto (default): the log's folder for Relocator.log, the file\n"
            "                      name before _Relocator.log or .log otherwise;\n"
            "                      folder: always the folder; file: always the file name\n"
+           "  --hosts FILE        the fleet's inventory: one host name a line, or a CSV with a\n"
+           "                      column named like host; hosts without a log are reported as\n"
+           "                      \"no log collected\"\n"
            "  --all-runs          list the rotated copies 1_ to 5_Relocator.log (earlier runs)\n"
-           "  --totals            show only the totals on the terminal\n"
+           "  --totals            show only the causes and the totals on the terminal\n"
+           "  --failures          list every failure line of each host on the terminal\n"
            "  -h, --help          this text\n"
            "\n"
            "Exit code: 0 every host runs the new agent; 1 a host needs attention (or no log was\n"
@@ -51,8 +55,8 @@ bool parseCommandLine(const std::vector<std::string>& args, Options& options, st
             options.inputs.push_back(pathOf(arg));
             continue;
         }
-        const bool takesValue =
-            arg == "--csv" || arg == "--json" || arg == "--html" || arg == "--host-name";
+        const bool takesValue = arg == "--csv" || arg == "--json" || arg == "--html" ||
+                                arg == "--host-name" || arg == "--hosts";
         if (takesValue && i + 1 >= args.size()) {
             error = arg + " needs a value";
             return false;
@@ -65,6 +69,8 @@ bool parseCommandLine(const std::vector<std::string>& args, Options& options, st
             options.json = pathOf(args[++i]);
         } else if (arg == "--html") {
             options.html = pathOf(args[++i]);
+        } else if (arg == "--hosts") {
+            options.hosts = pathOf(args[++i]);
         } else if (arg == "--host-name") {
             if (!naming(args[++i], options.naming)) {
                 error = "--host-name takes auto, folder or file, not " + args[i];
@@ -74,6 +80,8 @@ bool parseCommandLine(const std::vector<std::string>& args, Options& options, st
             options.allRuns = true;
         } else if (arg == "--totals") {
             options.totalsOnly = true;
+        } else if (arg == "--failures") {
+            options.failures = true;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
         } else {

@@ -14,9 +14,11 @@ struct Options {
     std::filesystem::path csv;  // empty: not asked for
     std::filesystem::path json;
     std::filesystem::path html;
+    std::filesystem::path hosts;  // the fleet's inventory; empty: none
     HostNaming naming = HostNaming::Auto;
     bool allRuns = false;
     bool totalsOnly = false;
+    bool failures = false;  // every failure line on the terminal
     bool help = false;
 };
 

@@ -10,9 +10,16 @@ namespace report {
 
 namespace {
 
+// The cause first: sorted by it, the rows read as the causes view.
 constexpr char kCsvHead[] =
-    "host,run,outcome,outcome_text,needs_attention,path,exit_code,started,ended,os,reason,"
-    "failures,file\r\n";
+    "cause,cause_text,cause_hosts,next_action,host,run,outcome,outcome_text,needs_attention,"
+    "path,exit_code,started,ended,os,reason,cause_record,failures,file\r\n";
+
+size_t causeHosts(const Fleet& fleet, const HostReport& h) {
+    return h.run == 0 && h.group >= 1 && h.group <= fleet.causes().size()
+               ? fleet.causes()[h.group - 1].hosts
+               : 0;
+}
 
 // "text [code NAME]" of each failure line, separated by " | ".
 std::string failureList(const HostReport& host) {
@@ -30,19 +37,25 @@ std::string failureList(const HostReport& host) {
     return list;
 }
 
-std::string csvRow(const HostReport& h) {
+std::string csvRow(const Fleet& fleet, const HostReport& h) {
     const OutcomeInfo& info = outcomeInfo(h.outcome);
-    const std::string fields[] = {h.host,
+    const bool caused = h.cause.id != CauseId::None;
+    const std::string fields[] = {causeKey(h.cause),
+                                  caused ? causeLabel(h.cause) : std::string(),
+                                  std::to_string(causeHosts(fleet, h)),
+                                  caused ? causeAction(h.cause) : std::string(),
+                                  h.host,
                                   std::to_string(h.run),
                                   info.key,
                                   info.label,
                                   info.attention ? "yes" : "no",
                                   pathName(h.path),
                                   exitCodeText(h.exit),
-                                  h.started,
-                                  h.ended,
-                                  h.os,
+                                  h.started.text(),
+                                  h.ended.text(),
+                                  h.os.str(),
                                   h.reason,
+                                  h.cause.record,
                                   failureList(h),
                                   h.file};
     std::string row;
@@ -77,9 +90,9 @@ std::string jsonHost(const HostReport& h) {
     std::string o = "{\"host\":" + jsonString(h.host);
     o += ",\"file\":" + jsonString(h.file);
     o += ",\"run\":" + std::to_string(h.run);
-    o += ",\"started\":" + (h.started.empty() ? "null" : jsonString(h.started));
-    o += ",\"ended\":" + (h.ended.empty() ? "null" : jsonString(h.ended));
-    o += ",\"os\":" + (h.os.empty() ? "null" : jsonString(h.os));
+    o += ",\"started\":" + (h.started.empty() ? "null" : jsonString(h.started.text()));
+    o += ",\"ended\":" + (h.ended.empty() ? "null" : jsonString(h.ended.text()));
+    o += ",\"os\":" + (h.os.empty() ? "null" : jsonString(h.os.str()));
     o += ",\"path\":" + jsonString(pathName(h.path));
     o += ",\"outcome\":" + jsonString(info.key);
     o += ",\"outcomeText\":" + jsonString(info.label);
@@ -88,11 +101,51 @@ std::string jsonHost(const HostReport& h) {
          (h.exit.kind == ExitCode::Known ? std::to_string(h.exit.value) : std::string("null"));
     o += ",\"exitCodeText\":" + jsonString(exitCodeText(h.exit));
     o += ",\"reason\":" + jsonString(h.reason);
+    const bool caused = h.cause.id != CauseId::None;
+    o += ",\"cause\":" + jsonString(causeKey(h.cause));
+    o += ",\"causeText\":" + (caused ? jsonString(causeLabel(h.cause)) : "null");
+    o += ",\"causeRecord\":" + (caused ? jsonString(h.cause.record) : "null");
+    o += ",\"nextAction\":" + (caused ? jsonString(causeAction(h.cause)) : "null");
     o += ",\"failures\":[";
     for (size_t i = 0; i < h.failures.size(); ++i)
         o += (i ? "," : "") + jsonFailure(h.failures[i]);
     o += "],\"moreFailures\":" + std::to_string(h.moreFailures);
     return o + "}";
+}
+
+// The heading and the causes before the hosts. No key here is one a host object has before its
+// own: a reader that takes a host's first "outcome" or "path" finds the host's.
+std::string jsonHead(const Fleet& fleet) {
+    const Fleet::Source& source = fleet.source();
+    const Totals t = fleet.totals();
+    std::string o = "{\"made\":" + (source.made.empty() ? "null" : jsonString(source.made));
+    o += ",\"inputs\":[";
+    for (size_t i = 0; i < source.inputs.size(); ++i)
+        o += (i ? "," : "") + jsonString(source.inputs[i]);
+    o += "],\"inventory\":" + (source.inventory.empty() ? "null" : jsonString(source.inventory));
+    o += ",\"files\":" + std::to_string(fleet.files());
+    o += ",\"totals\":{\"hosts\":" + std::to_string(t.hosts) +
+         ",\"needingAttention\":" + std::to_string(t.attention);
+    if (t.inventory > 0) {
+        o += ",\"inventoryHosts\":" + std::to_string(t.inventory) +
+             ",\"inventoryReported\":" + std::to_string(t.reported);
+    }
+    for (int i = 0; i < kOutcomeCount; ++i) {
+        o += ",\"" + std::string(outcomeInfo(static_cast<Outcome>(i)).key) +
+             "\":" + std::to_string(t.perOutcome[i]);
+    }
+    o += "},\n\"causes\":[";
+    bool first = true;
+    for (const CauseGroup& group : fleet.causes()) {
+        o += first ? "\n" : ",\n";
+        first = false;
+        o += "{\"cause\":" + jsonString(causeKey(group.cause));
+        o += ",\"causeText\":" + jsonString(causeLabel(group.cause));
+        o += ",\"hostCount\":" + std::to_string(group.hosts);
+        o += ",\"meaning\":" + jsonString(plainText(causeInfo(group.cause.id).meaning));
+        o += ",\"nextAction\":" + jsonString(causeAction(group.cause)) + "}";
+    }
+    return o + "],\n\"hosts\":[";
 }
 
 }  // namespace
@@ -101,20 +154,20 @@ bool writeCsv(const std::filesystem::path& path, const Fleet& fleet) {
     OutputFile out(path);
     out.put(kCsvHead);
     for (const HostReport& host : fleet.hosts())
-        out.put(csvRow(host));
+        out.put(csvRow(fleet, host));
     return out.close();
 }
 
 bool writeJson(const std::filesystem::path& path, const Fleet& fleet) {
     OutputFile out(path);
-    out.put("[");
+    out.put(jsonHead(fleet));
     bool first = true;
     for (const HostReport& host : fleet.hosts()) {
         out.put(first ? "\n" : ",\n");
         out.put(jsonHost(host));
         first = false;
     }
-    out.put("\n]\n");
+    out.put("\n]}\n");
     return out.close();
 }
 

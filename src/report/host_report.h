@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/log_lines.h"
@@ -21,10 +22,12 @@ enum class Outcome {
     Incomplete,     // the run was stopped, or is still running
     Unreadable,     // the file could not be read
     NotALog,        // not a log of this tool
+    NoLog,          // a host of the inventory whose log was never collected
+    FollowUp,       // the new agent started, but a step failed in a way that needs a person
     StartedAfterRescue,
     Started,
 };
-constexpr int kOutcomeCount = 9;
+constexpr int kOutcomeCount = 11;
 
 struct OutcomeInfo {
     Outcome outcome;
@@ -33,6 +36,51 @@ struct OutcomeInfo {
     bool attention;     // the host needs an administrator
     const char* meaning;
     const char* action;  // empty when there is nothing to do
+};
+
+// What explains a host's outcome, so that a fleet's hosts can be counted by cause: the record
+// that explains it (not the first failure line: that is often an installer's noise), or for
+// hosts without a usable log the reason.
+enum class CauseId {
+    None,  // nothing to explain: the new agent runs
+    OldAgentNotStarted,
+    NoAgentAfterRestart,
+    NewAgentStartFailed,  // with the code the start failed with
+    NewAgentNotStartedRestart,
+    AgentStopped,
+    AgentStartPending,
+    UpgradeRefused,
+    CutOff,
+    EndsInsideRecord,
+    NothingLogged,
+    StoppedOlderTool,
+    Unreadable,
+    NotALog,
+    NoLog,
+    // Follow-up: the new agent started. The most serious first: of several, a run gets the
+    // first of these.
+    PolicyCopyLeft,
+    OldAgentMarkedForDeletion,
+    DriverInstallerFailed,
+    FilterLibraryNotCopied,
+    MigrationRecordKept,
+};
+constexpr int kCauseCount = static_cast<int>(CauseId::MigrationRecordKept) + 1;
+
+struct CauseInfo {
+    CauseId id;
+    const char* key;      // for CSV, JSON and the page: "new-agent-start-failed", ...
+    const char* label;    // for people, short
+    const char* meaning;  // what it means for the host
+    const char* action;   // one thing an administrator can do about it
+};
+
+const CauseInfo& causeInfo(CauseId id);
+
+struct Cause {
+    CauseId id = CauseId::None;
+    std::string record;      // the record (or reason) that gives it, cut to kMaxFailureText
+    int64_t code = kNoCode;  // the Win32 code it carries, where the cause depends on it
 };
 
 const OutcomeInfo& outcomeInfo(Outcome outcome);
@@ -56,22 +104,65 @@ constexpr size_t kMaxFailureText = 512;
 // Failure lines kept per run; the rest are only counted.
 constexpr size_t kMaxFailures = 32;
 
+// A record's time as "YYYY-MM-DD hh:mm:ss", kept in the record itself: a million hosts need
+// no heap block each for it.
+class Stamp {
+  public:
+    Stamp() = default;
+    explicit Stamp(std::string_view text);
+    bool empty() const { return text_[0] == '\0'; }
+    std::string text() const { return text_; }
+
+  private:
+    char text_[20] = {};
+};
+
+// Text most hosts of a fleet share (the OS description), held once per distinct value for the
+// whole report. Safe to make from several threads.
+class SharedText {
+  public:
+    SharedText();
+    explicit SharedText(std::string_view text);
+    bool empty() const { return text_->empty(); }
+    const std::string& str() const { return *text_; }
+
+  private:
+    const std::string* text_;
+};
+
 struct HostReport {
-    std::string host;     // UTF-8
-    std::string file;     // the log's path, UTF-8
-    int run = 0;          // 0: the current log; 1 to 5: the rotated copy N_Relocator.log
-    std::string started;  // first and last record, "YYYY-MM-DD hh:mm:ss"; empty when none
-    std::string ended;
-    std::string os;  // the header's OS description; empty when absent
+    std::string host;  // UTF-8
+    std::string file;  // the log's path, UTF-8
+    int run = 0;       // 0: the current log; 1 to 5: the rotated copy N_Relocator.log
+    Stamp started;     // first and last record; empty when none
+    Stamp ended;
+    SharedText os;  // the header's OS description; empty when absent
     RunPath path = RunPath::Unknown;
     Outcome outcome = Outcome::NotALog;
     ExitCode exit;
     std::string reason;  // why, for the outcomes that need one said
     std::vector<Failure> failures;
     size_t moreFailures = 0;  // failure lines beyond kMaxFailures
+    Cause cause;
+    uint32_t group = 0;  // the rank of its cause in the fleet (Fleet::order)
 };
 
 bool needsAttention(const HostReport& host);
+
+// The cause as the views group it: its key, with the code where it carries one
+// ("new-agent-start-failed-1058"); its label with the code's name; and the one next action,
+// chosen by the code where the code decides it.
+std::string causeKey(const Cause& cause);
+std::string causeLabel(const Cause& cause);
+std::string causeAction(const Cause& cause);
+
+// The follow-up cause a failure line of a run that started the new agent gives; None for a
+// failure that needs no one.
+CauseId followUpCause(const Failure& failure);
+
+// Fills in the cause of a host whose outcome the log's records did not explain (no log,
+// unreadable, not a log, incomplete without a finer cause).
+void defaultCause(HostReport& host);
 
 // "1053 ERROR_SERVICE_REQUEST_TIMEOUT: The service did not ...", or the code alone when the
 // table does not know it.

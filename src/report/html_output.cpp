@@ -1,6 +1,8 @@
 #include "report/html_output.h"
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "report/output_file.h"
 #include "report/text_escape.h"
@@ -16,15 +18,18 @@ constexpr char kPageStart[] = R"(<!DOCTYPE html>
 <title>Relocator fleet report</title>
 <style>
 body { font-family: sans-serif; margin: 1.5em; color: #222; }
-table { border-collapse: collapse; margin-bottom: 2em; }
-th, td { border: 1px solid #ccc; padding: 0.3em 0.5em; text-align: left; vertical-align: top; }
+table { border-collapse: collapse; margin-bottom: 2em; width: 100%; table-layout: fixed; }
+th, td { border: 1px solid #ccc; padding: 0.3em 0.5em; text-align: left; vertical-align: top;
+         overflow-wrap: anywhere; word-break: break-word; }
 th { background: #eee; }
-td.short { white-space: nowrap; }
+tr.group th { background: #f6e6d0; }
 tr.attention td.outcome { font-weight: bold; color: #a00; }
 ul.failures { margin: 0; padding-left: 1.2em; }
 li.harmless { color: #777; }
 .code, .meaning, .action { display: block; font-size: 90%; }
-.action { color: #050; }
+.action, .next { color: #050; }
+.record { font-family: monospace; }
+svg { max-width: 100%; height: auto; }
 svg text { font-size: 13px; }
 </style>
 </head>
@@ -32,9 +37,16 @@ svg text { font-size: 13px; }
 <h1>Relocator fleet report</h1>
 )";
 
+// Column widths that add up to the page's width: long texts wrap, none is cut.
 constexpr char kTableHead[] =
+    "<colgroup><col style=\"width:9%\"><col style=\"width:10%\"><col style=\"width:7%\">"
+    "<col style=\"width:5%\"><col style=\"width:8%\"><col style=\"width:8%\">"
+    "<col style=\"width:10%\"><col style=\"width:31%\"><col style=\"width:12%\"></colgroup>\n"
     "<thead><tr><th>Host</th><th>Outcome</th><th>Path</th><th>Exit code</th><th>Started</th>"
-    "<th>Ended</th><th>OS</th><th>Reason and failure lines</th><th>Log</th></tr></thead>\n";
+    "<th>Ended</th><th>OS</th><th>Cause and next action</th><th>Log</th></tr></thead>\n";
+constexpr int kColumns = 9;
+// Rows of hosts running the new agent shown on the page.
+constexpr size_t kMaxHealthyRows = 1000;
 
 // Colours of the bars: attention outcomes red to orange, the others green.
 const char* barColour(Outcome outcome) {
@@ -49,7 +61,10 @@ const char* barColour(Outcome outcome) {
         case Outcome::Incomplete:
         case Outcome::Unreadable:
         case Outcome::NotALog:
+        case Outcome::NoLog:
             return "#e0a000";
+        case Outcome::FollowUp:
+            return "#a0a000";
         case Outcome::StartedAfterRescue:
             return "#60a040";
         case Outcome::Started:
@@ -112,40 +127,112 @@ std::string hostRow(const HostReport& h) {
     std::string tr = std::string("<tr class=\"host") + (info.attention ? " attention" : "") +
                      "\" data-host=\"" + htmlEscape(h.host) + "\" data-run=\"" +
                      std::to_string(h.run) + "\" data-outcome=\"" + info.key + "\" data-path=\"" +
-                     pathName(h.path) + "\" data-exit=\"" + exit + "\">";
-    tr += cell(h.host, "short") + cell(info.label, "outcome") + cell(pathName(h.path)) +
-          cell(exit) + cell(h.started, "short") + cell(h.ended, "short") + cell(h.os);
+                     pathName(h.path) + "\" data-exit=\"" + exit + "\" data-cause=\"" +
+                     htmlEscape(causeKey(h.cause)) + "\">";
+    tr += cell(h.host) + cell(info.label, "outcome") + cell(pathName(h.path)) + cell(exit) +
+          cell(h.started.text()) + cell(h.ended.text()) + cell(h.os.str());
     tr += "<td>";
-    if (!h.reason.empty())
-        tr += "<div class=\"reason\">" + htmlEscape(h.reason) + "</div>";
-    if (!h.failures.empty()) {
-        tr += "<ul class=\"failures\">";
-        for (const Failure& f : h.failures)
-            tr += failureItem(f);
-        if (h.moreFailures > 0)
-            tr += "<li>... and " + std::to_string(h.moreFailures) + " more</li>";
-        tr += "</ul>";
+    // The cause and its next action in one line; the rest on demand.
+    if (h.cause.id != CauseId::None) {
+        tr += "<div class=\"cause\"><span class=\"record\">" + htmlEscape(h.cause.record) +
+              "</span> <span class=\"next\">Next: " + htmlEscape(causeAction(h.cause)) +
+              "</span></div>";
+    }
+    std::vector<const Failure*> others;
+    for (const Failure& f : h.failures) {
+        if (f.text != h.cause.record)
+            others.push_back(&f);
+    }
+    const bool reason = !h.reason.empty() && h.reason != h.cause.record;
+    if (reason || !others.empty() || h.moreFailures > 0) {
+        const size_t count = others.size() + h.moreFailures;
+        tr += "<details><summary>" +
+              (count > 0 ? std::to_string(count) + " other failure line" + (count > 1 ? "s" : "")
+                         : std::string("details")) +
+              "</summary>";
+        if (reason)
+            tr += "<div class=\"reason\">" + htmlEscape(h.reason) + "</div>";
+        if (!others.empty() || h.moreFailures > 0) {
+            tr += "<ul class=\"failures\">";
+            for (const Failure* f : others)
+                tr += failureItem(*f);
+            if (h.moreFailures > 0)
+                tr += "<li>... and " + std::to_string(h.moreFailures) + " more</li>";
+            tr += "</ul>";
+        }
+        tr += "</details>";
     }
     tr += "</td>" + cell(h.file) + "</tr>\n";
     return tr;
 }
 
-// One table of the hosts that pass the test, under a heading; nothing when none does.
+// The causes: for each, its hosts, what it means and the one next action.
+std::string causeTable(const Fleet& fleet) {
+    if (fleet.causes().empty())
+        return std::string();
+    std::string table =
+        "<h2>Causes</h2>\n<table id=\"causes\">\n<colgroup><col style=\"width:7%\">"
+        "<col style=\"width:23%\"><col style=\"width:35%\"><col style=\"width:35%\"></colgroup>"
+        "\n<thead><tr><th>Hosts</th><th>Cause</th><th>What it means</th><th>Next action</th>"
+        "</tr></thead>\n<tbody>\n";
+    for (const CauseGroup& group : fleet.causes()) {
+        table += "<tr class=\"cause\" data-cause=\"" + htmlEscape(causeKey(group.cause)) +
+                 "\" data-hosts=\"" + std::to_string(group.hosts) + "\">" +
+                 cell(std::to_string(group.hosts)) + cell(causeLabel(group.cause)) +
+                 cell(plainText(causeInfo(group.cause.id).meaning)) +
+                 cell(causeAction(group.cause)) + "</tr>\n";
+    }
+    return table + "</tbody></table>\n";
+}
+
+// One table of the hosts that pass the test, under a heading, with a row naming each cause
+// before its hosts; nothing when no host passes.
 template <typename Test>
-void section(OutputFile& out, const Fleet& fleet, const char* id, const char* title, Test test) {
+void section(OutputFile& out,
+             const Fleet& fleet,
+             const char* id,
+             const char* title,
+             Test test,
+             size_t limit = static_cast<size_t>(-1)) {
     bool open = false;
+    uint32_t group = 0;
+    size_t shown = 0;
+    size_t left = 0;
     for (const HostReport& host : fleet.hosts()) {
         if (!test(host))
             continue;
+        if (shown == limit) {
+            ++left;
+            continue;
+        }
+        ++shown;
         if (!open) {
             out.put(std::string("<h2>") + title + "</h2>\n<table id=\"" + id + "\">\n" +
                     kTableHead + "<tbody>\n");
             open = true;
         }
+        if (host.run == 0 && host.group != group && host.group >= 1 &&
+            host.group <= fleet.causes().size()) {
+            const CauseGroup& cause = fleet.causes()[host.group - 1];
+            out.put("<tr class=\"group\"><th colspan=\"" + std::to_string(kColumns) + "\">" +
+                    htmlEscape(causeLabel(cause.cause)) + " (" + std::to_string(cause.hosts) +
+                    ")</th></tr>\n");
+        }
+        group = host.group;
         out.put(hostRow(host));
     }
     if (open)
         out.put("</tbody></table>\n");
+    if (left > 0) {
+        out.put("<p class=\"more\">... and " + std::to_string(left) +
+                " more: the CSV and JSON outputs list every host.</p>\n");
+    }
+}
+
+std::string percent(size_t part, size_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
+    return text;
 }
 
 }  // namespace
@@ -154,13 +241,32 @@ bool writeHtml(const std::filesystem::path& path, const Fleet& fleet) {
     OutputFile out(path);
     const Totals t = fleet.totals();
     out.put(kPageStart);
-    out.put("<p id=\"summary\">" + std::to_string(t.hosts) + " hosts, " +
-            std::to_string(t.attention) + " need attention.</p>\n");
+    const Fleet::Source& source = fleet.source();
+    if (!source.made.empty()) {
+        std::string from;
+        for (const std::string& input : source.inputs)
+            from += (from.empty() ? "" : ", ") + htmlEscape(input);
+        out.put("<p id=\"made\">Made " + htmlEscape(source.made) + " from " + from +
+                (source.inventory.empty() ? ""
+                                          : " with the inventory " + htmlEscape(source.inventory)) +
+                ", over " + std::to_string(fleet.files()) + " files.</p>\n");
+    }
+    std::string summary =
+        std::to_string(t.hosts) + " hosts, " + std::to_string(t.attention) + " need attention.";
+    if (t.inventory > 0) {
+        summary += " " + std::to_string(t.reported) + " of the inventory's " +
+                   std::to_string(t.inventory) + " hosts reported (" +
+                   percent(t.reported, t.inventory) + ").";
+    }
+    out.put("<p id=\"summary\">" + summary + "</p>\n");
+    out.put(causeTable(fleet));
     out.put(chart(t));
-    section(out, fleet, "attention", "Hosts needing attention",
+    section(out, fleet, "attention", "Hosts needing attention, by cause",
             [](const HostReport& h) { return h.run == 0 && needsAttention(h); });
-    section(out, fleet, "new-agent", "Hosts running the new agent",
-            [](const HostReport& h) { return h.run == 0 && !needsAttention(h); });
+    // Hosts that need nothing: a page of a million rows would help no one.
+    section(
+        out, fleet, "new-agent", "Hosts running the new agent",
+        [](const HostReport& h) { return h.run == 0 && !needsAttention(h); }, kMaxHealthyRows);
     section(out, fleet, "earlier-runs", "Earlier runs (rotated copies, not counted)",
             [](const HostReport& h) { return h.run != 0; });
     out.put("</body>\n</html>\n");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "report/file_system.h"
+
 namespace report {
 
 namespace fs = std::filesystem;
@@ -35,8 +37,7 @@ int rotatedRun(const std::string& lowerName) {
 }
 
 std::string utf8(const fs::path& path) {
-    const auto text = path.u8string();
-    return std::string(text.begin(), text.end());
+    return pathText(path);
 }
 
 std::string folderName(const fs::path& file) {
@@ -73,29 +74,39 @@ void problem(const fs::path& path, const std::string& reason, const LogVisitor& 
     visit(log);
 }
 
-// Searches one folder tree without recursion, so that no depth can exhaust the stack.
+// Searches one folder tree without recursion, so that no depth can exhaust the stack. Links
+// to folders (junctions, symbolic links) are never followed: a link back to a parent would count
+// its hosts again, or never end. Whatever cannot be looked at is listed as such, never dropped.
 void searchFolder(const fs::path& root, HostNaming naming, bool allRuns, const LogVisitor& visit) {
     std::vector<fs::path> folders{root};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
         folders.pop_back();
-        std::error_code ec;
-        fs::directory_iterator it(folder, ec);
-        if (ec) {
-            problem(folder, "folder cannot be listed: " + ec.message(), visit);
-            continue;
-        }
-        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-            const fs::directory_entry& entry = *it;
-            std::error_code kindError;
-            if (entry.is_directory(kindError) && !entry.is_symlink(kindError)) {
-                folders.push_back(entry.path());
-            } else if (isLogName(utf8(entry.path().filename()))) {
-                visitFile(entry.path(), naming, allRuns, visit);
+        bool any = false;
+        const std::string error = listFolder(folder, [&](const FolderEntry& entry) {
+            any = true;
+            switch (entry.kind) {
+                case EntryKind::Folder:
+                    folders.push_back(entry.path);
+                    break;
+                case EntryKind::File:
+                case EntryKind::Link:
+                    // A link named like a log is read as one: a file cannot loop.
+                    if (isLogName(utf8(entry.path.filename())))
+                        visitFile(entry.path, naming, allRuns, visit);
+                    break;
+                case EntryKind::Unknown:
+                    problem(entry.path, "cannot tell whether it is a folder: " + entry.error,
+                            visit);
+                    break;
             }
+        });
+        if (!error.empty()) {
+            problem(folder,
+                    (any ? "folder cannot be listed to its end: " : "folder cannot be listed: ") +
+                        error,
+                    visit);
         }
-        if (ec)
-            problem(folder, "folder cannot be listed to its end: " + ec.message(), visit);
     }
 }
 
@@ -124,11 +135,11 @@ void forEachLog(const std::vector<fs::path>& inputs,
                 bool allRuns,
                 const LogVisitor& visit) {
     for (const fs::path& input : inputs) {
-        std::error_code ec;
-        const fs::file_status status = fs::status(input, ec);
-        if (ec || !fs::exists(status)) {
-            problem(input, "cannot be opened: " + (ec ? ec.message() : "no such file"), visit);
-        } else if (fs::is_directory(status)) {
+        std::string error;
+        const EntryKind kind = kindOf(input, error);
+        if (kind == EntryKind::Unknown) {
+            problem(input, "cannot be opened: " + error, visit);
+        } else if (kind == EntryKind::Folder) {
             searchFolder(input, naming, allRuns, visit);
         } else {
             // Named on the command line: taken whatever its name, a rotated copy as one.

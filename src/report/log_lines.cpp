@@ -47,7 +47,7 @@ constexpr LogLine kLines[] = {
      kNoCode, kFeed, "Fallback: the old agent is started again.", ""},
     {LineId::GlacisStartFailed, Section::StartUp, E, "Can't Start Glacisd Service.", kFail, false,
      kNoCode, kFeed, "Fallback: the old agent could not be started either.",
-     "The host has no running agent: check the `Glacis` service."},
+     "Urgent, the host has no running agent: start the service `Glacis` by hand (`sc start Glacis`) and read the error it gives."},
     {LineId::RampartDetected, Section::StartUp, I, "Rampart DETECTED. Starting it", kNone, false,
      kNoCode, kFeed,
      "The application-protection service is registered; `Rampart.exe -s` is run from the tool's working folder. On the restart path the exit code is then the first start's code.",
@@ -87,7 +87,7 @@ constexpr LogLine kLines[] = {
     {LineId::MigrationStep, Section::Migration, E, "HotMend can't be removed with errcode: {N}",
      kFail, true, 1060, kFeed,
      "The virtual-patch service could not be removed; 1060 means it was not registered.",
-     "Only 1060 is harmless."},
+     "Other codes than 1060: stop the service `HotMend` (`sc stop HotMend`), then delete it (`sc delete HotMend`)."},
     {LineId::MigrationStep, Section::Migration, E, "HotMend can't be deleted with errcode: {N}",
      kFail, true, 2, kFeed,
      "`hotmend.exe` could not be deleted; 2 means it was not there; 5 usually means it still runs.",
@@ -99,7 +99,7 @@ constexpr LogLine kLines[] = {
     {LineId::Other, Section::Migration, E, "Rampart can't be removed with errcode: {N}", kFail,
      true, 1060, kFeed,
      "The application-protection service could not be removed. 1060: it was not registered (on the restart path the usual case).",
-     "Other codes: check the `Rampart` service."},
+     "Other codes: stop the service `Rampart` (`sc stop Rampart`) and run the tool again."},
     {LineId::MigrationStep, Section::Migration, I, "Rampart Doesnt exist. Not Removing ", kNone,
      false, kNoCode, kFeed, "Not registered; nothing to do.", ""},
     {LineId::MigrationStep, Section::Migration, E, "Glacisd can't be added with errcode: {N}",
@@ -123,7 +123,7 @@ constexpr LogLine kLines[] = {
     {LineId::TarvosStartFailed, Section::Migration, E,
      "TarvosAgent can't be started with errcode: {N}", kFail, true, kNoCode, kFeed,
      "The new agent did not start; `N` is also the exit code.",
-     "See [exit-codes.md](exit-codes.md)."},
+     "Start `KLOTarvos` by hand (`sc start KLOTarvos`) to see the error, fix it (1058: `sc config KLOTarvos start= auto`; 1053: end a hung `thService.exe`), then run the tool again; [exit-codes.md](exit-codes.md) lists the codes."},
     {LineId::Other, Section::Migration, E, "Rogue service failed to start.", kFail, false,
      kNoCode, kFeed, "`Rampart.exe -s` could not be run or ended with a non-zero code.",
      "Check `Rampart.exe` in the tool's working folder."},
@@ -167,13 +167,13 @@ constexpr LogLine kLines[] = {
     {LineId::TryOldAgent, Section::Restart, I,
      "Can't Start thService. Trying start Glacisd and Rampart", kFail, false, kNoCode, kFeed,
      "The new agent could not be started; the old one is started instead.",
-     "Investigate `KLOTarvos`; the host runs the old agent."},
+     "Start `KLOTarvos` by hand (`sc start KLOTarvos`) to see the error and repair it; the host runs the old agent meanwhile."},
     {LineId::OldAgentFailed, Section::Restart, I, "Can't Start Glacisd.", kFail, false, kNoCode,
      kFeed, "The old agent could not be started either (after a termination).",
-     "The host has no running agent."},
+     "Urgent, the host has no running agent: start `Glacis` by hand (`sc start Glacis`) and read the error it gives."},
     {LineId::OldAgentFailed, Section::Restart, I, "Can't Start Glacsd.", kFail, false, kNoCode,
      kFeed, "The old agent could not be started either (without a termination).",
-     "The host has no running agent."},
+     "Urgent, the host has no running agent: start `Glacis` by hand (`sc start Glacis`) and read the error it gives."},
     {LineId::RemovingRampart, Section::Restart, I,
      "Removing Installed Rampart as Rampart is not supposed to be installed", kNone, false,
      kNoCode, kFeed, "`Rampart` is removed; the exit code becomes 0.", ""},
@@ -199,12 +199,12 @@ constexpr LogLine kLines[] = {
      "Previous QSXNET uninstallation Returned {N} and latest QSXNET Installation Returned {N} ",
      kNonZero, false, kNoCode, kFeed,
      "Exit codes of the network driver un-install and install (64-bit, or 32-bit with the new agent registered).",
-     "Non-zero: see the installer's own log."},
+     "Non-zero: read the installer's log in the installation folder, fix its cause and run `NetInst.exe` again with the command line logged before this line."},
     {LineId::Other, Section::Drivers, I,
      "QSXNET Installation Returned {N} and QSXNFH Installation Returned {N}", kNonZero, false,
      kNoCode, kFeed,
      "Exit codes of the two 32-bit installs on a host coming from the old agent.",
-     "Non-zero: as above; 2 means the installer was missing."},
+     "Non-zero: 2: copy `NetInstall` into the installation folder; otherwise read the installer's log, fix its cause and run it again with the command line logged before this line."},
     {LineId::MigrationStep, Section::Drivers, I,
      "UpdateminiFilterDriver:: Installing QSX IFS Drivers.", kNone, false, kNoCode, kFeed,
      "The filter driver update begins (migration path only).", ""},
@@ -213,11 +213,11 @@ constexpr LogLine kLines[] = {
     {LineId::Other, Section::Drivers, I,
      "UpdateminiFilterDriver:: IFS driver un-install returned {N}", kNonZero, false, kNoCode,
      kFeed, "Exit code of `IfsInst.exe -u`.",
-     "Non-zero: see `qsxfltr.log` in the installation folder."},
+     "Non-zero: read `qsxfltr.log` in the installation folder, fix its cause and run `IfsInst.exe` again with the command line logged before this line."},
     {LineId::Other, Section::Drivers, I,
      "UpdateminiFilterDriver:: IFS driver installer returned {N}", kNonZero, false, kNoCode,
      kFeed, "Exit code of `IfsInst.exe -i`.",
-     "Non-zero: see `qsxfltr.log` in the installation folder."},
+     "Non-zero: read `qsxfltr.log` in the installation folder, fix its cause and run `IfsInst.exe` again with the command line logged before this line."},
     {LineId::Other, Section::Drivers, I,
      "UpdateminiFilterDriver::Failed to copy driver dll from system32 folder", kFail, false,
      kNoCode, kFeed, "32-bit: `QsxFFilter.dll` could not be copied into the product folder.",
@@ -271,9 +271,9 @@ constexpr LogLine kLines[] = {
      "UI removal was cut off by an earlier run. Deleting its shortcuts..", kNone, false, kNoCode,
      kFeed, "`glacis.exe` was deleted; its shortcuts are deleted now.", ""},
     {LineId::Other, Section::PolicyUi, E, "UI can't be installed ", kFail, false, kNoCode, kFeed,
-     "The program copy failed.", "See the line before it."},
+     "The program copy failed.", "Fix what the line before it names (2: put `glacis.exe` beside the tool; 5: close the program), then run the tool again."},
     {LineId::Other, Section::PolicyUi, E, "UI can't be removed", kFail, false, kNoCode, kFeed,
-     "The program deletion failed.", "See the line before it."},
+     "The program deletion failed.", "Close `glacis.exe` on the host and delete it by hand."},
     {LineId::Other, Section::PolicyUi, I, "Copying file {PATH} to {PATH}", kNone, false, kNoCode,
      kFeed, "The UI program is copied.", ""},
     {LineId::Other, Section::PolicyUi, I, "Deleting file {PATH} ", kNone, false, kNoCode, kFeed,
@@ -354,52 +354,90 @@ void capture(LineMatch& m, std::string_view text) {
     ++m.textCount;
 }
 
-// Matches text[t..] against pattern[p..]; any-text placeholders take as little as they can and
-// give back more when the rest does not match.
-bool matchFrom(std::string_view pattern, size_t p, std::string_view text, size_t t, LineMatch& m) {
+// Matches the piece of the pattern from p up to its next any-text placeholder (or its end)
+// at text[t..]: literals and numbers only, so there is one way or none. Returns the end of the
+// piece in the pattern and, in t, in the text; npos when it does not match here.
+size_t matchPiece(std::string_view pattern,
+                  size_t p,
+                  std::string_view text,
+                  size_t& t,
+                  LineMatch& m) {
     while (p < pattern.size()) {
         bool number = false;
         const size_t hole = placeholderAt(pattern, p, number);
         if (hole == 0) {
             if (t >= text.size() || text[t] != pattern[p])
-                return false;
+                return std::string_view::npos;
             ++p;
             ++t;
-            continue;
-        }
-        if (number) {
+        } else if (number) {
             int64_t value = 0;
             if (!readNumber(text, t, value))
-                return false;
+                return std::string_view::npos;
             if (m.numberCount < std::size(m.numbers))
                 m.numbers[m.numberCount] = value;
             ++m.numberCount;
             p += hole;
-            continue;
+        } else {
+            break;
         }
-        p += hole;
+    }
+    return p;
+}
+
+// Matches the whole text against the pattern. Any-text placeholders take as little as they
+// can: each piece after one is placed at the earliest end it can have, which leaves the most
+// text for the rest, so nothing is ever tried twice. A piece that begins with a literal is
+// only tried where that literal occurs, and only until a match that ends earlier is no longer
+// possible: the work is linear in the text's length, whatever a hostile log holds.
+bool matchFrom(std::string_view pattern, std::string_view text, LineMatch& m) {
+    size_t t = 0;
+    size_t p = matchPiece(pattern, 0, text, t, m);
+    while (p != std::string_view::npos && p < pattern.size()) {
+        bool number = false;
+        p += placeholderAt(pattern, p, number);  // an any-text placeholder
         if (p == pattern.size()) {
             capture(m, text.substr(t));  // the hole takes the rest
             return true;
         }
-        // Try the hole's end only where the literal text after it occurs.
         const size_t literalEnd = pattern.find('{', p);
         const std::string_view literal = pattern.substr(p, literalEnd - p);
         if (literal.empty())
             return false;  // two holes in a row: no line of the tool has them
-        for (size_t at = text.find(literal, t); at != std::string_view::npos;
+        LineMatch best;
+        size_t bestEnd = std::string_view::npos;
+        size_t bestStart = 0;
+        size_t bestP = 0;
+        // A start past the best end so far cannot end earlier.
+        for (size_t at = text.find(literal, t);
+             at != std::string_view::npos &&
+             (bestEnd == std::string_view::npos || at + literal.size() <= bestEnd);
              at = text.find(literal, at + 1)) {
-            const size_t saved = m.numberCount;
-            const size_t savedTexts = m.textCount;
-            capture(m, text.substr(t, at - t));
-            if (matchFrom(pattern, p, text, at, m))
-                return true;
-            m.numberCount = saved;
-            m.textCount = savedTexts;
+            LineMatch tried = m;
+            size_t end = at;
+            const size_t nextP = matchPiece(pattern, p, text, end, tried);
+            if (nextP == std::string_view::npos)
+                continue;
+            // The last piece must end the text: the first start that does is the match.
+            if (nextP == pattern.size() && end != text.size())
+                continue;
+            if (bestEnd == std::string_view::npos || end < bestEnd) {
+                best = tried;
+                bestEnd = end;
+                bestStart = at;
+                bestP = nextP;
+            }
+            if (nextP == pattern.size())
+                break;
         }
-        return false;
+        if (bestEnd == std::string_view::npos)
+            return false;
+        capture(best, text.substr(t, bestStart - t));
+        m = best;
+        t = bestEnd;
+        p = bestP;
     }
-    return t == text.size();
+    return p != std::string_view::npos && t == text.size();
 }
 
 }  // namespace
@@ -425,7 +463,7 @@ bool matchLogLine(int32_t level, std::string_view message, LineMatch& match) {
         if (line.text[0] != '{' && (message.empty() || message[0] != line.text[0]))
             continue;
         LineMatch m;
-        if (matchFrom(line.text, 0, message, 0, m)) {
+        if (matchFrom(line.text, message, m)) {
             m.line = &line;
             match = m;
             return true;

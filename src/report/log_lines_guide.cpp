@@ -154,11 +154,30 @@ std::string outcomeTable() {
     return out;
 }
 
+std::string causeTable() {
+    std::string out =
+        "\n## Causes and what to do about each\n\n"
+        "Each host needing attention is filed under one cause: the record that explains its "
+        "outcome\n(or, for a host without a usable log, the reason). The report counts the hosts "
+        "of each cause\nand gives one next action. A failed start of the new agent is a cause "
+        "per code "
+        "(`new-agent-start-failed-1058`);\nits next action depends on the code. A run that "
+        "started the new agent and has several\nfollow-up failures is filed under the first of "
+        "them in this table.\n\n"
+        "| Cause | Key | Meaning | Next action |\n|---|---|---|---|\n";
+    for (int i = 1; i < kCauseCount; ++i) {
+        const CauseInfo& info = causeInfo(static_cast<CauseId>(i));
+        out += std::string("| ") + info.label + " | `" + info.key + "` | " + info.meaning + " | " +
+               info.action + " |\n";
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string logLinesGuide() {
     return kIntro + header() + kRecords + sampleRecord() + kLegend + lineTables() + codeTable() +
-           outcomeTable();
+           outcomeTable() + causeTable();
 }
 
 }  // namespace report

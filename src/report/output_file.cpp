@@ -1,10 +1,12 @@
 #include "report/output_file.h"
 
+#include "report/file_system.h"
+
 namespace report {
 
 OutputFile::OutputFile(const std::filesystem::path& path) {
 #ifdef _WIN32
-    file_.reset(_wfopen(path.c_str(), L"wb"));
+    file_.reset(_wfopen(systemPath(path).c_str(), L"wb"));
 #else
     file_.reset(std::fopen(path.c_str(), "wb"));
 #endif

@@ -1,14 +1,19 @@
 // relocator-report: reads the Relocator.log files collected from a fleet and reports, host by
 // host, the path the tool took, the outcome, the exit code and the failure lines.
+#include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "report/command_line.h"
 #include "report/file_outputs.h"
+#include "report/file_system.h"
 #include "report/fleet.h"
 #include "report/html_output.h"
+#include "report/inventory.h"
 #include "report/preflight_totals.h"
 #include "report/progress_line.h"
 #include "report/table_output.h"
@@ -22,10 +27,22 @@ template <typename Writer>
 bool writeOutput(const std::filesystem::path& path, const report::Fleet& fleet, Writer writer) {
     if (path.empty() || writer(path, fleet))
         return true;
-    const auto name = path.u8string();
-    std::fprintf(stderr, "relocator-report: cannot write %s\n",
-                 std::string(name.begin(), name.end()).c_str());
+    std::fprintf(stderr, "relocator-report: cannot write %s\n", report::pathText(path).c_str());
     return false;
+}
+
+// When the report is made, in UTC, for its heading.
+std::string madeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc = {};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return text;
 }
 
 int run(const std::vector<std::string>& args) {
@@ -39,28 +56,55 @@ int run(const std::vector<std::string>& args) {
         std::fputs(report::usageText(), stdout);
         return 0;
     }
+    std::vector<std::string> inventory;
+    if (!options.hosts.empty() && !report::readInventory(options.hosts, inventory, error)) {
+        std::fprintf(stderr, "relocator-report: --hosts: %s\n", error.c_str());
+        return kUsageError;
+    }
     report::Fleet fleet;
+    report::Fleet::Source source;
+    source.made = madeNow();
+    for (const std::filesystem::path& input : options.inputs)
+        source.inputs.push_back(report::pathText(input));
+    if (!options.hosts.empty())
+        source.inventory = report::pathText(options.hosts);
+    fleet.describe(std::move(source));
     {
         report::ProgressLine progress;
-        report::forEachLog(options.inputs, options.naming, options.allRuns,
-                           [&](const report::LogFile& log) {
-                               fleet.add(report::reportFor(log));
-                               progress.tick();
-                           });
+        report::readLogs(options.inputs, options.naming, options.allRuns, fleet,
+                         [&] { progress.tick(); });
     }
+    if (!options.hosts.empty())
+        fleet.addInventory(inventory);
     fleet.order();
     report::PreflightTotals preflights;
     report::totalPreflights(options.inputs, preflights);
     if (fleet.hosts().empty() && preflights.hosts == 0)
         std::fputs("relocator-report: no log found\n", stderr);
+    // The files are written beside the table, each on its own thread (they only read the
+    // fleet); each is tried even when another one failed.
+    std::atomic<bool> written{true};
+    const auto inBackground = [&](const std::filesystem::path& path, auto writer) {
+        return std::thread([&fleet, &written, path, writer] {
+            bool ok = false;
+            try {
+                ok = writeOutput(path, fleet, writer);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "relocator-report: %s\n", e.what());
+            }
+            if (!ok)
+                written = false;
+        });
+    };
+    std::thread csv = inBackground(options.csv, report::writeCsv);
+    std::thread json = inBackground(options.json, report::writeJson);
+    std::thread html = inBackground(options.html, report::writeHtml);
     if (!fleet.hosts().empty() || preflights.hosts == 0)
-        report::writeTable(stdout, fleet, options.totalsOnly);
+        report::writeTable(stdout, fleet, options.totalsOnly, options.failures);
     report::writePreflightTotals(stdout, preflights);
     std::fflush(stdout);
-    // Each output is tried even when another one failed.
-    bool written = writeOutput(options.csv, fleet, report::writeCsv);
-    written = writeOutput(options.json, fleet, report::writeJson) && written;
-    written = writeOutput(options.html, fleet, report::writeHtml) && written;
+    for (std::thread* thread : {&csv, &json, &html})
+        thread->join();
     if (!written)
         return kUsageError;
     // A pilot of preflight outputs alone: 0 when every host is ready.

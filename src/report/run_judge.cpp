@@ -24,6 +24,15 @@ bool nonZeroNumber(const LineMatch& match) {
     return false;
 }
 
+// Keeps the first record of a kind as the cause it would give.
+void remember(Cause& cause, CauseId id, std::string_view message, int64_t code = kNoCode) {
+    if (cause.id != CauseId::None)
+        return;
+    cause.id = id;
+    cause.record.assign(message.substr(0, kMaxFailureText));
+    cause.code = code;
+}
+
 }  // namespace
 
 void RunJudge::record(const logfmt::RecordHead& head, std::string_view message, bool terminated) {
@@ -67,6 +76,7 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
     switch (line.id) {
         case LineId::UpgradeFailed:
             path_ = RunPath::Fallback;
+            remember(upgradeFailed_, CauseId::UpgradeRefused, message);
             break;
         case LineId::Detected:
             path_ = RunPath::Restart;
@@ -84,12 +94,14 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
         case LineId::TarvosStartFailed:
             tarvosStartFailed_ = true;
             tarvosStartCode_ = match.numbers[0];
+            remember(tarvosFailed_, CauseId::NewAgentStartFailed, message, match.numbers[0]);
             break;
         case LineId::StartingOldGlacis:
             startingOldGlacis_ = true;
             break;
         case LineId::GlacisStartFailed:
             glacisStartFailed_ = true;
+            remember(glacisFailed_, CauseId::OldAgentNotStarted, message);
             break;
         case LineId::FirstStartOk:
             firstStartOk_ = true;
@@ -99,9 +111,11 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
             break;
         case LineId::TryOldAgent:
             triedOldAgent_ = true;
+            remember(triedOld_, CauseId::NewAgentNotStartedRestart, message);
             break;
         case LineId::OldAgentFailed:
             oldAgentFailed_ = true;
+            remember(oldFailed_, CauseId::NoAgentAfterRestart, message);
             break;
         case LineId::RampartDetected:
             rampartDetected_ = true;
@@ -117,6 +131,7 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
             endExitCode_ = match.numbers[0];
             endPath_.assign(match.texts[1]);
             endAgent_.assign(match.texts[2]);
+            endRecord_.record.assign(message.substr(0, kMaxFailureText));
             break;
         case LineId::AlreadyRunning:
             alreadyRunning_ = true;
@@ -132,16 +147,23 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
 }
 
 void RunJudge::failure(const LineMatch& match, std::string_view message) {
-    if (failures_.size() >= kMaxFailures) {
-        ++moreFailures_;
-        return;
-    }
     Failure f;
     f.line = match.line;
     f.text.assign(message.substr(0, kMaxFailureText));
     if (match.line != nullptr && match.line->win32Code && match.numberCount > 0) {
         f.code = match.numbers[0];
         f.harmless = f.code == match.line->harmlessCode;
+    }
+    // Looked at before the cap, so that no number of earlier failures can hide it; the most
+    // serious one is the cause.
+    const CauseId followUp = followUpCause(f);
+    if (followUp != CauseId::None && (followUp_.id == CauseId::None || followUp < followUp_.id)) {
+        followUp_.id = followUp;
+        followUp_.record = f.text;
+    }
+    if (failures_.size() >= kMaxFailures) {
+        ++moreFailures_;
+        return;
     }
     failures_.push_back(std::move(f));
 }
@@ -190,8 +212,10 @@ void RunJudge::outcome(HostReport& report) const {
         case RunPath::Unknown:
             break;
     }
-    if (!ended_)
+    if (!ended_) {
+        explain(report);
         return;
+    }
     // The end record knows what the records alone cannot: the code returned, and whether the
     // agent whose start was accepted came up.
     exit.kind = ExitCode::Known;
@@ -201,10 +225,37 @@ void RunJudge::outcome(HostReport& report) const {
     if (started && endAgent_ != "running") {
         report.outcome = Outcome::NotRunning;
         report.reason = "the new agent's service was last seen " + endAgent_;
+        report.cause = endRecord_;
+        report.cause.id =
+            endAgent_ == "start-pending" ? CauseId::AgentStartPending : CauseId::AgentStopped;
     }
     if (resumed_)
         report.reason += (report.reason.empty() ? "" : "; ") +
                          std::string("finished a migration that an earlier run began");
+    explain(report);
+}
+
+void RunJudge::explain(HostReport& report) const {
+    switch (report.outcome) {
+        case Outcome::NoAgent:
+            report.cause = report.path == RunPath::Fallback ? glacisFailed_ : oldFailed_;
+            break;
+        case Outcome::NotStarted:
+            report.cause = report.path == RunPath::Migration ? tarvosFailed_ : triedOld_;
+            break;
+        case Outcome::OldAgentAgain:
+            report.cause = upgradeFailed_;
+            break;
+        case Outcome::Started:
+        case Outcome::StartedAfterRescue:
+            if (followUp_.id != CauseId::None) {
+                report.outcome = Outcome::FollowUp;
+                report.cause = followUp_;
+            }
+            break;
+        default:
+            break;
+    }
 }
 
 RunPath RunJudge::endPath() const {
@@ -222,8 +273,8 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     report.failures = failures_;
     report.moreFailures = moreFailures_;
     if (records_ > 0) {
-        report.started = logfmt::sortableStamp(first_);
-        report.ended = logfmt::sortableStamp(last_);
+        report.started = Stamp(logfmt::sortableStamp(first_));
+        report.ended = Stamp(logfmt::sortableStamp(last_));
     }
     report.exit = ExitCode();
     if (lastWhole_ && complete()) {
@@ -240,17 +291,22 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     report.outcome = Outcome::Incomplete;
     if (!lastWhole_) {
         report.reason = "the file ends inside a record: " + quoted(lastMessage_);
+        report.cause.id = CauseId::EndsInsideRecord;
     } else if (records_ <= 1) {
         report.reason = "nothing logged after the start record";
+        report.cause.id = CauseId::NothingLogged;
     } else if (toolStarted_) {
         const std::string cutOff =
             "no end record: the run was cut off (killed, or the host "
             "went down) after ";
         report.reason = cutOff + quoted(lastMessage_);
+        report.cause.id = CauseId::CutOff;
     } else {
         report.reason = "stopped after " + quoted(lastMessage_) +
                         "; no end record: a tool before 1.1, or the run was cut off";
+        report.cause.id = CauseId::StoppedOlderTool;
     }
+    report.cause.record = lastMessage_;
     if (!damage.empty())
         report.reason += "; " + damage;
 }

@@ -47,6 +47,9 @@ class RunJudge {
     void failure(const LineMatch& match, std::string_view message);
     bool complete() const;
     void outcome(HostReport& report) const;
+    // The cause of the outcome from the records that explain it; a run that started the new
+    // agent with a failure that needs a person becomes FollowUp.
+    void explain(HostReport& report) const;
     RunPath endPath() const;
 
     size_t records_ = 0;
@@ -82,6 +85,16 @@ class RunJudge {
     std::string endAgent_;
     bool alreadyRunning_ = false;
     bool resumed_ = false;
+
+    // The records that explain an outcome, as first seen; and the most serious failure that
+    // leaves a host with the new agent running in need of a person.
+    Cause upgradeFailed_;
+    Cause glacisFailed_;
+    Cause tarvosFailed_;
+    Cause triedOld_;
+    Cause oldFailed_;
+    Cause endRecord_;
+    Cause followUp_;
 
     std::vector<Failure> failures_;
     size_t moreFailures_ = 0;

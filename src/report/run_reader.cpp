@@ -165,7 +165,7 @@ bool RunReader::headerLine(std::string_view text, bool terminated) {
             header_ = true;
             return true;
         case logfmt::HeaderLine::Os:
-            report_.os.assign(value.substr(0, kSampleBytes));
+            report_.os = SharedText(value.substr(0, kSampleBytes));
             return true;
         case logfmt::HeaderLine::Other:
             return decide(Outcome::NotALog,

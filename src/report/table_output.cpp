@@ -1,6 +1,8 @@
 #include "report/table_output.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "report/text_escape.h"
@@ -56,27 +58,76 @@ void writeFailure(std::FILE* out, const Failure& f) {
     put(out, text + "\n");
 }
 
-void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth) {
+void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth, bool failures) {
     std::string row = padded(terminalText(runLabel(host)), hostWidth);
     row += padded(outcomeInfo(host.outcome).label, kOutcomeColumn);
     row += padded(pathName(host.path), kPathColumn);
     row += padded(exitCodeText(host.exit), kExitColumn);
-    row += padded(host.started.empty() ? "-" : host.started, kStampColumn);
-    row += padded(host.ended.empty() ? "-" : host.ended, kStampColumn);
-    row += terminalText(host.os);
+    row += padded(host.started.empty() ? "-" : host.started.text(), kStampColumn);
+    row += padded(host.ended.empty() ? "-" : host.ended.text(), kStampColumn);
+    row += terminalText(host.os.str());
     while (!row.empty() && row.back() == ' ')
         row.pop_back();
     put(out, row + "\n");
-    if (!host.reason.empty())
-        put(out, std::string(kDetailIndent) + terminalText(host.reason) + "\n");
-    if (needsAttention(host))
-        put(out, std::string(kDetailIndent) + "file: " + terminalText(host.file) + "\n");
+    const std::string indent = kDetailIndent;
+    if (host.cause.id != CauseId::None) {
+        // The cause and its next action in one line.
+        put(out, indent + "cause: " + terminalText(host.cause.record) +
+                     " -- next: " + causeAction(host.cause) + "\n");
+    }
+    if (!host.reason.empty() && host.reason != host.cause.record)
+        put(out, indent + terminalText(host.reason) + "\n");
+    if (needsAttention(host) && !host.file.empty())
+        put(out, indent + "file: " + terminalText(host.file) + "\n");
+    size_t lines = host.moreFailures;
+    for (const Failure& f : host.failures)
+        lines += f.text != host.cause.record ? 1 : 0;
+    if (!failures) {
+        if (lines > 0 && needsAttention(host)) {
+            put(out, indent + std::to_string(lines) + " other failure line" +
+                         (lines > 1 ? "s" : "") + " (--failures lists them)\n");
+        }
+        return;
+    }
     for (const Failure& f : host.failures)
         writeFailure(out, f);
     if (host.moreFailures > 0) {
-        put(out, std::string(kDetailIndent) + "... and " + std::to_string(host.moreFailures) +
-                     " more failure lines\n");
+        put(out, indent + "... and " + std::to_string(host.moreFailures) + " more failure lines\n");
     }
+}
+
+// The causes first: for each, its hosts, what it means and the one next action.
+void writeCauses(std::FILE* out, const Fleet& fleet) {
+    const Totals t = fleet.totals();
+    const Fleet::Source& source = fleet.source();
+    if (!source.made.empty()) {
+        std::string from;
+        for (const std::string& input : source.inputs)
+            from += (from.empty() ? "" : ", ") + terminalText(input);
+        put(out,
+            "Report of " + source.made + " over " + std::to_string(fleet.files()) + " files from " +
+                from +
+                (source.inventory.empty() ? "" : "; inventory " + terminalText(source.inventory)) +
+                "\n");
+    }
+    put(out, "Causes: " + std::to_string(t.attention) + " of " + std::to_string(t.hosts) +
+                 " hosts need attention\n");
+    if (fleet.causes().empty())
+        return;
+    put(out, "  HOSTS  CAUSE\n");
+    for (const CauseGroup& group : fleet.causes()) {
+        std::string count = std::to_string(group.hosts);
+        count.insert(0, count.size() < 7 ? 7 - count.size() : 0, ' ');
+        put(out, count + "  " + causeLabel(group.cause) + "\n");
+        put(out, "         " + plainText(causeInfo(group.cause.id).meaning) + "\n");
+        put(out, "         Next: " + causeAction(group.cause) + "\n");
+    }
+}
+
+std::string percent(size_t part, size_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
+    return text;
 }
 
 void writeTotals(std::FILE* out, const Fleet& fleet) {
@@ -88,6 +139,11 @@ void writeTotals(std::FILE* out, const Fleet& fleet) {
             "  " + padded(info.label, kOutcomeColumn) + std::to_string(t.perOutcome[i]) + "\n");
     }
     put(out, "  " + padded("hosts", kOutcomeColumn) + std::to_string(t.hosts) + "\n");
+    if (t.inventory > 0) {
+        put(out, "  " + padded("of the inventory, reported", kOutcomeColumn) +
+                     std::to_string(t.reported) + " of " + std::to_string(t.inventory) + " (" +
+                     percent(t.reported, t.inventory) + ")\n");
+    }
     put(out,
         "  " + padded("needing attention", kOutcomeColumn) + std::to_string(t.attention) + "\n");
     if (t.earlierRuns > 0) {
@@ -98,15 +154,31 @@ void writeTotals(std::FILE* out, const Fleet& fleet) {
 
 }  // namespace
 
-void writeTable(std::FILE* out, const Fleet& fleet, bool totalsOnly) {
+void writeTable(std::FILE* out, const Fleet& fleet, bool totalsOnly, bool failures) {
+    writeCauses(out, fleet);
     if (!totalsOnly && !fleet.hosts().empty()) {
         const size_t width = hostColumn(fleet);
         std::string head = padded("HOST", width) + padded("OUTCOME", kOutcomeColumn) +
                            padded("PATH", kPathColumn) + padded("EXIT", kExitColumn) +
                            padded("STARTED", kStampColumn) + padded("ENDED", kStampColumn) + "OS";
-        put(out, head + "\n");
-        for (const HostReport& host : fleet.hosts())
-            writeHost(out, host, width);
+        put(out, "\n" + head + "\n");
+        uint32_t group = 0;
+        bool earlier = false;
+        for (const HostReport& host : fleet.hosts()) {
+            if (host.group != group && host.run == 0) {
+                group = host.group;
+                const bool caused = group >= 1 && group <= fleet.causes().size();
+                const std::string title =
+                    caused ? causeLabel(fleet.causes()[group - 1].cause) + " (" +
+                                 std::to_string(fleet.causes()[group - 1].hosts) + ")"
+                           : std::string("running the new agent");
+                put(out, "== " + title + "\n");
+            } else if (host.run != 0 && !earlier) {
+                earlier = true;
+                put(out, "== earlier runs (not counted)\n");
+            }
+            writeHost(out, host, width, failures);
+        }
     }
     writeTotals(out, fleet);
 }

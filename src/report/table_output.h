@@ -1,6 +1,6 @@
-// The report as a readable table for the terminal: one row per host (those needing attention
-// first), under it the reason and each failure line with its meaning and next action, and the
-// totals per outcome at the end.
+// The report as a readable table for the terminal: the causes first (hosts, meaning, next
+// action), then the hosts under their cause, each with its cause and next action in one line
+// (its failure lines on demand), and the totals per outcome at the end.
 #pragma once
 
 #include <cstdio>
@@ -9,7 +9,8 @@
 
 namespace report {
 
-// Writes the host rows (unless totalsOnly) and the totals. The fleet must be ordered.
-void writeTable(std::FILE* out, const Fleet& fleet, bool totalsOnly);
+// Writes the causes, the host rows (unless totalsOnly; with every failure line when `failures`)
+// and the totals. The fleet must be ordered.
+void writeTable(std::FILE* out, const Fleet& fleet, bool totalsOnly, bool failures = false);
 
 }  // namespace report

@@ -61,6 +61,24 @@ std::string validUtf8(std::string_view text) {
     return out;
 }
 
+std::string escapedUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const size_t n = characterLength(text, at);
+        if (n == 0) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(uint8_t(text[at])));
+            out += hex;
+            ++at;
+        } else {
+            out.append(text.substr(at, n));
+            at += n;
+        }
+    }
+    return out;
+}
+
 std::string jsonEscape(std::string_view text) {
     std::string out;
     for (const char c : validUtf8(text)) {
@@ -88,7 +106,11 @@ std::string jsonEscape(std::string_view text) {
 }
 
 std::string csvField(std::string_view text) {
-    const std::string valid = validUtf8(text);
+    std::string valid = validUtf8(text);
+    // A hostile host writes its own log: a field a spreadsheet would take for a formula is
+    // made text by a leading apostrophe (what spreadsheets themselves use to mark text).
+    if (!valid.empty() && std::string_view("=+-@\t\r").find(valid[0]) != std::string_view::npos)
+        valid.insert(0, 1, '\'');
     if (valid.find_first_of(",\"\r\n") == std::string::npos)
         return valid;
     std::string out = "\"";

@@ -19,7 +19,7 @@ TEST_F(HostTest, NoNewAgentFilesLogsBannerAndStartsGlacis) {
                          }));
     EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000));
     EXPECT_EQ(host::runsOf(install + L"\\glacisd.exe").size(), 1u);
-    expectReport("fallback", "old-agent-again");
+    expectReport("fallback", "old-agent-again", host::ReportExit::Exact, "upgrade-refused");
 }
 
 TEST_F(HostTest, FallbackWithoutGlacisLogsTheFailedStart) {
@@ -28,7 +28,7 @@ TEST_F(HostTest, FallbackWithoutGlacisLogsTheFailedStart) {
     Lines log = records();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[3], "ERROR: Can't Start Glacisd Service.\n");
-    expectReport("fallback", "no-agent");
+    expectReport("fallback", "no-agent", host::ReportExit::Exact, "old-agent-not-started");
 }
 
 TEST_F(HostTest, FallbackRunsRampartFromTheWorkingFolder) {

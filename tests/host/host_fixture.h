@@ -205,11 +205,13 @@ class HostTest : public ::testing::Test {
 
     // Checks the tool's own start and end records of this run's log, then runs
     // relocator-report.exe on it and checks what it reads from the records alone: the path, the
-    // outcome, the exit code against the one the tool returned, and its own exit code (0 only
-    // for a host that runs the new agent). Returns the host's JSON object.
+    // outcome, the exit code against the one the tool returned, its own exit code (0 only for a
+    // host that runs the new agent) and, when given, the key of the cause it files the host
+    // under. Returns the report's JSON (the host's fields are the first of their names).
     std::string expectReport(const std::string& path,
                              const std::string& outcome,
-                             ReportExit exit = ReportExit::Exact) {
+                             ReportExit exit = ReportExit::Exact,
+                             const std::string& cause = std::string()) {
         reportChecked_ = true;
         const Lines all = logRecords(logPath());
         EXPECT_TRUE(all.size() >= 2 && isToolStartRecord(all[1])) << "no tool start record";
@@ -232,6 +234,9 @@ class HostTest : public ::testing::Test {
         const std::string host = readFile(json);
         EXPECT_EQ(jsonField(host, "path"), path) << host;
         EXPECT_EQ(jsonField(host, "outcome"), outcome) << host;
+        if (!cause.empty()) {
+            EXPECT_EQ(jsonField(host, "cause"), cause) << host;
+        }
         const std::string exitText = jsonField(host, "exitCodeText");
         switch (exit) {
             case ReportExit::Exact:

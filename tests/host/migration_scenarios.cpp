@@ -86,7 +86,8 @@ TEST_F(MigrationTest, OldAgentHostMovesToTheNewAgent) {
     EXPECT_EQ(rampartRuns[0], host::utf8(L"\"" + work + L"\\Rampart.exe\" -s\t" + work));
     EXPECT_FALSE(host::exists(install + L"\\policy.xml"));
     EXPECT_FALSE(host::exists(install + L"\\policy.txt"));
-    expectReport("migration", "started");
+    // No driver packages on this host: the installers are missing (non-zero).
+    expectReport("migration", "follow-up", host::ReportExit::Exact, "driver-installer-failed");
 }
 
 TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
@@ -108,7 +109,9 @@ TEST_F(MigrationTest, RunningGlacisIsOnlyMarkedAndKeepsItsRegistration) {
     ASSERT_TRUE(glacis.exists);
     EXPECT_EQ(glacis.binaryPath, L"\"" + root + L"\\old\\glacisd.exe\"");
     expectTarvosRegisteredAndRunning();
-    expectReport("migration", "started");
+    // The new agent runs, but the old service waits for a restart of the host to go.
+    expectReport("migration", "follow-up", host::ReportExit::Exact,
+                 "old-agent-marked-for-deletion");
 }
 
 TEST_F(MigrationTest, WithoutHotMendAndRampart) {
@@ -127,7 +130,8 @@ TEST_F(MigrationTest, WithoutHotMendAndRampart) {
     EXPECT_FALSE(host::queryService(L"Rampart").exists);
     expectDemandStartIn(L"Glacis", L"glacisd.exe");
     expectTarvosRegisteredAndRunning();
-    expectReport("migration", "started");
+    // No driver packages on this host: the installers are missing (non-zero).
+    expectReport("migration", "follow-up", host::ReportExit::Exact, "driver-installer-failed");
 }
 
 TEST_F(MigrationTest, FailingRampartRunIsLogged) {
@@ -139,7 +143,8 @@ TEST_F(MigrationTest, FailingRampartRunIsLogged) {
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "ERROR: Rogue service failed to start.\n");
     EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
-    expectReport("migration", "started");
+    // No driver packages on this host: the installers are missing (non-zero).
+    expectReport("migration", "follow-up", host::ReportExit::Exact, "driver-installer-failed");
 }
 
 TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCode) {
@@ -154,5 +159,6 @@ TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCode) {
                               std::to_string(result.exitCode) + "\n");
     EXPECT_FALSE(host::exists(install + L"\\policy.xml"));
     EXPECT_FALSE(host::exists(install + L"\\policy.txt"));
-    expectReport("migration", "not-started");
+    expectReport("migration", "not-started", host::ReportExit::Exact,
+                 "new-agent-start-failed-" + std::to_string(result.exitCode));
 }

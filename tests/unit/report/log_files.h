@@ -77,11 +77,39 @@ inline std::vector<Record> fallbackWithoutAgent() {
 
 inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
+#ifdef _WIN32
+    std::FILE* f = _wfopen(path.c_str(), L"wb");
+#else
     std::FILE* f = std::fopen(path.c_str(), "wb");
+#endif
     if (f) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
     }
+}
+
+// The fields of a CSV text (RFC 4180), row by row.
+inline std::vector<std::vector<std::string>> csvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+            rows.back().back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && c == ',') {
+            rows.back().emplace_back();
+        } else if (!quoted && c == '\n') {
+            rows.emplace_back(1);
+        } else if (quoted || c != '\r') {
+            rows.back().back() += c;
+        }
+    }
+    if (rows.back().size() == 1 && rows.back()[0].empty())
+        rows.pop_back();
+    return rows;
 }
 
 }  // namespace reporttest

@@ -1,0 +1,41 @@
+// The collection's files as each platform shows them. On Windows the library's filesystem
+// layer does not serve a report over a file share: it follows junctions and symbolic links
+// (is_symlink never sees a reparse point), cannot look at paths over 260 characters, and throws
+// on names that do not convert to UTF-8 (an unpaired UTF-16 surrogate is legal on NTFS). So
+// folders are listed with the system's own calls there, through the \\?\ form of each path,
+// and names are shown escaped where they do not convert.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace report {
+
+// The path's text in UTF-8 for people; never throws. What does not convert is shown escaped:
+// an unpaired surrogate as \uD800, a byte that is no UTF-8 as \xFF.
+std::string pathText(const std::filesystem::path& path);
+
+// The form in which the system opens the path: on Windows absolute and with the \\?\ prefix
+// (\\?\UNC\ for a share), so that no length limit applies; elsewhere the path itself.
+std::filesystem::path systemPath(const std::filesystem::path& path);
+
+enum class EntryKind { File, Folder, Link, Unknown };
+
+struct FolderEntry {
+    std::filesystem::path path;  // the folder's path joined with the entry's name
+    EntryKind kind = EntryKind::Unknown;
+    std::string error;  // for Unknown: why the kind cannot be told
+};
+
+// Visits the entries of one folder (not "." and ".."). A reparse point (junction, symbolic
+// link, mount point) is a Link whatever it points to. Returns empty when the whole folder was
+// listed, else why not (and how far it got is what was visited).
+std::string listFolder(const std::filesystem::path& folder,
+                       const std::function<void(const FolderEntry&)>& visit);
+
+// What a path named on the command line is, following links (the user named it); Unknown with
+// the reason when it cannot be looked at, "no such file" when it does not exist.
+EntryKind kindOf(const std::filesystem::path& path, std::string& error);
+
+}  // namespace report
