@@ -5,6 +5,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "report/file_system.h"
 #include "report/text_escape.h"
 
 namespace report {
@@ -76,8 +77,7 @@ void addPreflight(const std::string& text, PreflightTotals& totals) {
     size_t at = 0;
     std::string value;
     static const std::string kStart = "{\"tool\":\"relocator-check\",";
-    if (text.compare(0, kStart.size(), kStart) != 0 ||
-        !stringField(text, "path", 0, at, value)) {
+    if (text.compare(0, kStart.size(), kStart) != 0 || !stringField(text, "path", 0, at, value)) {
         ++totals.unreadable;
         return;
     }
@@ -109,28 +109,30 @@ void addPreflight(const std::string& text, PreflightTotals& totals) {
 void totalPreflights(const std::vector<std::filesystem::path>& inputs,
                      PreflightTotals& totals) try {
     namespace fs = std::filesystem;
+    // Folders are listed as the logs' walk lists them: links never followed, long paths read,
+    // names that do not convert kept.
+    std::vector<fs::path> folders;
     for (const fs::path& input : inputs) {
-        std::error_code error;
-        if (fs::is_regular_file(input, error)) {
-            if (isPreflightName(input.filename().u8string()))
-                addFile(input, totals);
-            continue;
-        }
-        if (!fs::is_directory(input, error))
-            continue;
-        fs::recursive_directory_iterator it(input, fs::directory_options::skip_permission_denied,
-                                            error);
-        for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-            if (it->is_symlink(error)) {
-                it.disable_recursion_pending();
-                continue;
-            }
-            if (it->is_regular_file(error) && isPreflightName(it->path().filename().u8string()))
-                addFile(it->path(), totals);
-        }
+        std::string error;
+        const EntryKind kind = kindOf(input, error);
+        if (kind == EntryKind::File && isPreflightName(pathText(input.filename())))
+            addFile(systemPath(input), totals);
+        else if (kind == EntryKind::Folder)
+            folders.push_back(input);
+    }
+    while (!folders.empty()) {
+        const fs::path folder = folders.back();
+        folders.pop_back();
+        listFolder(folder, [&](const FolderEntry& entry) {
+            if (entry.kind == EntryKind::Folder)
+                folders.push_back(entry.path);
+            else if (entry.kind == EntryKind::File &&
+                     isPreflightName(pathText(entry.path.filename())))
+                addFile(systemPath(entry.path), totals);
+        });
     }
 } catch (...) {
-    // A name that does not convert, or memory: the files read so far are counted.
+    // Memory: the files read so far are counted.
 }
 
 void writePreflightTotals(std::FILE* out, const PreflightTotals& totals) {

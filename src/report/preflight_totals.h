@@ -29,7 +29,8 @@ struct PreflightTotals {
 void addPreflight(const std::string& text, PreflightTotals& totals);
 
 // Reads every preflight output of the inputs (files as named when their name fits, folders
-// searched however deep, links not followed) into the totals. Never throws.
+// searched however deep as the logs' walk searches them, links not followed) into the totals.
+// Never throws.
 void totalPreflights(const std::vector<std::filesystem::path>& inputs, PreflightTotals& totals);
 
 // The totals as the terminal shows them, after the logs' table; nothing when there are none.
