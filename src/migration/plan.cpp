@@ -48,26 +48,17 @@ class Planner {
     void startNewAgent();
     void rampartProgram();
     void commonProblems();
+    // Running, or on its way to or from running: its deletion would not be immediate.
+    bool serviceRuns(const wchar_t* name) const {
+        const DWORD state = c_.startStop.serviceState(name);
+        return state != 0 && state != SERVICE_STOPPED;
+    }
 
     const RunContext& c_;
     const Personality& personality_;
     RunPlan& plan_;
     bool rampartPresent_ = false;
 };
-
-bool serviceRuns(const wchar_t* name) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager)
-        return false;
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status = {};
-    const bool runs =
-        service && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED;
-    if (service)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return runs;
-}
 
 bool serviceRegistered(const wchar_t* name) {
     return win::keyPresent(HKEY_LOCAL_MACHINE,

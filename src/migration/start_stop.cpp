@@ -156,7 +156,7 @@ DWORD StartStop::startSingleService(const wchar_t* name) try {
     return ERROR_NOT_ENOUGH_MEMORY;
 }
 
-DWORD StartStop::serviceState(const wchar_t* name) try {
+DWORD StartStop::serviceState(const wchar_t* name) const try {
     win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager)
         return 0;
@@ -170,7 +170,7 @@ DWORD StartStop::serviceState(const wchar_t* name) try {
     return 0;
 }
 
-DWORD StartStop::waitWhileStartPending(const wchar_t* name) {
+DWORD StartStop::waitWhileStartPending(const wchar_t* name) const {
     DWORD state = serviceState(name);
     for (int poll = 0; poll < kMaxStartPendingPolls && state == SERVICE_START_PENDING; ++poll) {
         Sleep(kPollIntervalMs);

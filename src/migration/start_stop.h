@@ -25,11 +25,11 @@ class StartStop {
     // Asks the service control manager to start a service; does not wait for it to run.
     DWORD startSingleService(const wchar_t* name);
     // The service's current state (SERVICE_RUNNING ...), 0 when it cannot be queried.
-    DWORD serviceState(const wchar_t* name);
+    DWORD serviceState(const wchar_t* name) const;
     // Waits, at most 30 s, while the service is start-pending: a start the service control
     // manager accepted says nothing yet about whether the service comes up. Returns the state
     // it was last seen in, 0 when it cannot be queried.
-    DWORD waitWhileStartPending(const wchar_t* name);
+    DWORD waitWhileStartPending(const wchar_t* name) const;
     // Runs "Rampart.exe" of the working folder with "-s" (no handle of ours inherited) and waits
     // for it. Returns the CRT's error number when the file cannot be accessed, the Win32 error
     // when it cannot be started, and otherwise its exit code (0 = success).
