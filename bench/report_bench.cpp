@@ -76,26 +76,40 @@ void append(std::string& text, logfmt::RecordStamp& stamp, const Line& line) {
     stamp.second = (stamp.second + 1) % 60;
 }
 
-// One host's log: run kind by the host's number, CR LF line ends, byte-order mark.
+// One host's log: run kind by the host's number, CR LF line ends, byte-order mark. Most logs are
+// the current tool's (start and end records); one host in twenty ran a tool before them.
 std::string logOf(int host) {
     std::string text = logfmt::headerBlock("Relocator.log", "ERROR WARN INFO", kOs);
     logfmt::RecordStamp stamp = {12, 7, 2026, 1 + host % 20, host % 60, 0};
     append(text, stamp, {logfmt::kLevelInfo, "starting Logging Now\n "});
+    const bool current = host % 20 != 7;
+    if (current)
+        append(text, stamp, {logfmt::kLevelInfo, "Relocator 1.1.0 started as process 2412\n"});
     const int kind = host % 100;
+    const char* end = nullptr;
     if (kind < 10) {
         for (const Line& line : kRestart)
             append(text, stamp, line);
+        end = "Relocator 1.1.0 finished with exit code 0 (path: restart, new agent: running)\n";
     } else if (kind < 14) {
         for (const Line& line : kFallback)
             append(text, stamp, line);
+        end = "Relocator 1.1.0 finished with exit code 0 (path: fallback, new agent: not-started)\n";
     } else {
         // Stopped runs end after the filter driver step.
         const size_t lines = kind < 16 ? 8 : std::size(kMigration);
         for (size_t i = 0; i < lines; ++i)
             append(text, stamp, kMigration[i]);
-        if (kind < 19 && kind >= 16)
+        if (kind < 19 && kind >= 16) {
             append(text, stamp, kStartFailed);
+            end = "Relocator 1.1.0 finished with exit code 1053 (path: migration, new agent: "
+                  "stopped)\n";
+        } else if (kind >= 16) {
+            end = "Relocator 1.1.0 finished with exit code 0 (path: migration, new agent: running)\n";
+        }
     }
+    if (current && end != nullptr)
+        append(text, stamp, {logfmt::kLevelInfo, end});
     std::string out = "\xEF\xBB\xBF";
     for (char c : text) {
         if (c == '\n')
@@ -106,7 +120,8 @@ std::string logOf(int host) {
 }
 
 bool makeTree(const fs::path& dir, int hosts) {
-    const fs::path done = dir / ".complete";
+    // Named after the mix: a tree of an earlier mix is made again.
+    const fs::path done = dir / ".complete-2";
     if (fs::exists(done))
         return true;
     std::printf("making %d host folders in %s ...\n", hosts, dir.c_str());

@@ -46,10 +46,10 @@ int ReportLogFuzzOne(const uint8_t* data, size_t size) {
     FUZZ_CHECK(host.failures.size() <= report::kMaxFailures);
     FUZZ_CHECK(host.started.empty() == host.ended.empty());
     for (const report::Failure& f : host.failures) {
-        FUZZ_CHECK(f.text.size() <= report::kMaxFailureText);
-        checkEscaping(f.text);
+        FUZZ_CHECK(f.text.str().size() <= report::kMaxFailureText);
+        checkEscaping(f.text.str());
     }
-    checkEscaping(host.reason);
+    checkEscaping(host.reason.str());
     checkEscaping(host.os.str());
     return 0;
 }

@@ -15,20 +15,27 @@ class FileSource : public cryptfile::ByteSource {
   public:
     // Opens the file for reading; ok() tells whether it opened, error() why not.
     explicit FileSource(const std::filesystem::path& path);
+    ~FileSource() override;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
 
-    bool ok() const { return file_ != nullptr; }
+    bool ok() const;
     const std::string& error() const { return error_; }
 
     int ReadByte() override;
     bool Rewind() override;
     size_t Read(uint8_t* buf, size_t n) override;
-    bool ReadFailed() const override;
+    bool ReadFailed() const override { return failed_; }
 
   private:
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> file_;
+#ifdef _WIN32
+    std::FILE* file_ = nullptr;
+#else
+    // The descriptor itself: the report reads in large blocks, and a stream would read once
+    // more after the end of each of a million small files.
+    int fd_ = -1;
+#endif
+    bool failed_ = false;
     std::string error_;
 };
 

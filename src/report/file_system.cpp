@@ -11,6 +11,14 @@
 #include <memory>
 
 #include "report/host_report.h"
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
 #endif
 
 namespace report {
@@ -144,23 +152,39 @@ fs::path systemPath(const fs::path& path) {
 
 std::string listFolder(const fs::path& folder,
                        const std::function<void(const FolderEntry&)>& visit) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+    // The system's own listing: the library's iterator costs two more calls per folder, and a
+    // collection of a million hosts has a million folders.
+    struct Closer {
+        void operator()(DIR* d) const { closedir(d); }
+    };
+    std::unique_ptr<DIR, Closer> dir(opendir(folder.c_str()));
+    if (!dir)
+        return std::strerror(errno);
+    for (;;) {
+        errno = 0;
+        const dirent* d = readdir(dir.get());
+        if (d == nullptr)
+            return errno != 0 ? std::strerror(errno) : std::string();
+        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0)
+            continue;
         FolderEntry entry;
-        entry.path = it->path();
-        // The kind the folder's listing gave (no lstat per entry where it gave one).
-        std::error_code kindError;
-        const bool link = it->is_symlink(kindError);
-        const bool folder = !kindError && !link && it->is_directory(kindError);
-        if (kindError) {
-            entry.error = kindError.message();
-        } else {
-            entry.kind = link ? EntryKind::Link : folder ? EntryKind::Folder : EntryKind::File;
+        entry.path = folder / d->d_name;
+        unsigned char type = d->d_type;
+        if (type == DT_UNKNOWN) {
+            // Some file systems do not say in the listing: ask, without following a link.
+            struct stat st = {};
+            if (fstatat(dirfd(dir.get()), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                entry.error = std::strerror(errno);
+                visit(entry);
+                continue;
+            }
+            type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
         }
+        entry.kind = type == DT_LNK ? EntryKind::Link
+                     : type == DT_DIR ? EntryKind::Folder
+                                      : EntryKind::File;
         visit(entry);
     }
-    return ec ? ec.message() : std::string();
 }
 
 EntryKind kindOf(const fs::path& path, std::string& error) {

@@ -52,7 +52,8 @@ void readLogs(const std::vector<std::filesystem::path>& inputs,
               HostNaming naming,
               bool allRuns,
               Fleet& fleet,
-              const std::function<void()>& tick) {
+              const std::function<void()>& tick,
+              const PathVisitor& preflight) {
     // Logs are handed to the readers in batches: one hand-off per log costs more than reading
     // a small log. Enough batches queued to keep the readers busy, few enough to hold no large
     // part of a tree.
@@ -115,12 +116,15 @@ void readLogs(const std::vector<std::filesystem::path>& inputs,
             thread.join();
     };
     try {
-        forEachLog(inputs, naming, allRuns, [&](const LogFile& log) {
-            batch.push_back(log);
-            if (batch.size() == kBatch)
-                handOver();
-            tick();
-        });
+        forEachLog(
+            inputs, naming, allRuns,
+            [&](const LogFile& log) {
+                batch.push_back(log);
+                if (batch.size() == kBatch)
+                    handOver();
+                tick();
+            },
+            preflight);
         if (!batch.empty())
             handOver();
     } catch (...) {

@@ -21,13 +21,15 @@ class Fleet;
 
 // Reads every log of the inputs (see forEachLog) into the fleet: the walk hands the logs to one
 // reader per processor (at most kMaxReaders), so that a large collection is read on every
-// core. `tick` is called on the walking thread once per log found.
+// core. `tick` is called on the walking thread once per log found; `preflight`, when given,
+// with each preflight output the same walk finds.
 constexpr unsigned kMaxReaders = 8;
 void readLogs(const std::vector<std::filesystem::path>& inputs,
               HostNaming naming,
               bool allRuns,
               Fleet& fleet,
-              const std::function<void()>& tick);
+              const std::function<void()>& tick,
+              const PathVisitor& preflight = nullptr);
 
 struct Totals {
     size_t perOutcome[kOutcomeCount] = {};

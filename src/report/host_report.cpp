@@ -221,7 +221,7 @@ void defaultCause(HostReport& host) {
             break;
     }
     if (host.cause.record.empty())
-        host.cause.record = host.reason.substr(0, kMaxFailureText);
+        host.cause.record = host.reason.str().substr(0, kMaxFailureText);
 }
 
 const OutcomeInfo& outcomeInfo(Outcome outcome) {
@@ -256,6 +256,17 @@ std::string exitCodeText(const ExitCode& exit) {
 
 bool needsAttention(const HostReport& host) {
     return outcomeInfo(host.outcome).attention;
+}
+
+void addReason(HostReport& host, std::string_view part) {
+    if (host.reason.empty()) {
+        host.reason = part;
+        return;
+    }
+    std::string text = host.reason;
+    text += "; ";
+    text.append(part);
+    host.reason = text;
 }
 
 std::string codeText(int64_t code) {

@@ -38,6 +38,24 @@ struct OutcomeInfo {
     const char* action;  // empty when there is nothing to do
 };
 
+// Text most hosts of a fleet share (the OS description, failure lines, reasons), held once per
+// distinct value for the whole report: a million hosts keep a pointer each. Safe to make from
+// several threads. Equal texts are the same copy, so comparing them compares pointers.
+class SharedText {
+  public:
+    SharedText();
+    explicit SharedText(std::string_view text);
+    SharedText& operator=(std::string_view text) { return *this = SharedText(text); }
+    bool empty() const { return text_->empty(); }
+    const std::string& str() const { return *text_; }
+    operator const std::string&() const { return *text_; }
+    bool operator==(const SharedText& other) const { return text_ == other.text_; }
+    bool operator!=(const SharedText& other) const { return text_ != other.text_; }
+
+  private:
+    const std::string* text_;
+};
+
 // What explains a host's outcome, so that a fleet's hosts can be counted by cause: the record
 // that explains it (not the first failure line: that is often an installer's noise), or for
 // hosts without a usable log the reason.
@@ -79,7 +97,7 @@ const CauseInfo& causeInfo(CauseId id);
 
 struct Cause {
     CauseId id = CauseId::None;
-    std::string record;      // the record (or reason) that gives it, cut to kMaxFailureText
+    SharedText record;       // the record (or reason) that gives it, cut to kMaxFailureText
     int64_t code = kNoCode;  // the Win32 code it carries, where the cause depends on it
 };
 
@@ -96,7 +114,7 @@ std::string exitCodeText(const ExitCode& exit);  // "0", "1053", "non-zero", "un
 // One failure line of the log, explained.
 struct Failure {
     const LogLine* line = nullptr;
-    std::string text;  // the message as logged, cut to kMaxFailureText bytes
+    SharedText text;  // the message as logged, cut to kMaxFailureText bytes
     int64_t code = kNoCode;
     bool harmless = false;
 };
@@ -117,19 +135,6 @@ class Stamp {
     char text_[20] = {};
 };
 
-// Text most hosts of a fleet share (the OS description), held once per distinct value for the
-// whole report. Safe to make from several threads.
-class SharedText {
-  public:
-    SharedText();
-    explicit SharedText(std::string_view text);
-    bool empty() const { return text_->empty(); }
-    const std::string& str() const { return *text_; }
-
-  private:
-    const std::string* text_;
-};
-
 struct HostReport {
     std::string host;  // UTF-8
     std::string file;  // the log's path, UTF-8
@@ -140,7 +145,7 @@ struct HostReport {
     RunPath path = RunPath::Unknown;
     Outcome outcome = Outcome::NotALog;
     ExitCode exit;
-    std::string reason;  // why, for the outcomes that need one said
+    SharedText reason;  // why, for the outcomes that need one said
     std::vector<Failure> failures;
     size_t moreFailures = 0;  // failure lines beyond kMaxFailures
     Cause cause;
@@ -148,6 +153,9 @@ struct HostReport {
 };
 
 bool needsAttention(const HostReport& host);
+
+// Adds a part to the host's reason, after "; " when it has one.
+void addReason(HostReport& host, std::string_view part);
 
 // The cause as the views group it: its key, with the code where it carries one
 // ("new-agent-start-failed-1058"); its label with the code's name; and the one next action,

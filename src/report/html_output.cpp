@@ -103,7 +103,7 @@ std::string chart(const Totals& t) {
 
 std::string failureItem(const Failure& f) {
     std::string li = f.harmless ? "<li class=\"harmless\">" : "<li>";
-    li += htmlEscape(f.text);
+    li += htmlEscape(f.text.str());
     if (f.code != kNoCode)
         li += "<span class=\"code\">" + htmlEscape(codeText(f.code)) + "</span>";
     if (f.harmless)
@@ -134,7 +134,7 @@ std::string hostRow(const HostReport& h) {
     tr += "<td>";
     // The cause and its next action in one line; the rest on demand.
     if (h.cause.id != CauseId::None) {
-        tr += "<div class=\"cause\"><span class=\"record\">" + htmlEscape(h.cause.record) +
+        tr += "<div class=\"cause\"><span class=\"record\">" + htmlEscape(h.cause.record.str()) +
               "</span> <span class=\"next\">Next: " + htmlEscape(causeAction(h.cause)) +
               "</span></div>";
     }
@@ -151,7 +151,7 @@ std::string hostRow(const HostReport& h) {
                          : std::string("details")) +
               "</summary>";
         if (reason)
-            tr += "<div class=\"reason\">" + htmlEscape(h.reason) + "</div>";
+            tr += "<div class=\"reason\">" + htmlEscape(h.reason.str()) + "</div>";
         if (!others.empty() || h.moreFailures > 0) {
             tr += "<ul class=\"failures\">";
             for (const Failure* f : others)

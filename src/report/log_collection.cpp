@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "report/file_system.h"
+#include "report/preflight_totals.h"
 
 namespace report {
 
@@ -77,7 +78,11 @@ void problem(const fs::path& path, const std::string& reason, const LogVisitor& 
 // Searches one folder tree without recursion, so that no depth can exhaust the stack. Links
 // to folders (junctions, symbolic links) are never followed: a link back to a parent would count
 // its hosts again, or never end. Whatever cannot be looked at is listed as such, never dropped.
-void searchFolder(const fs::path& root, HostNaming naming, bool allRuns, const LogVisitor& visit) {
+void searchFolder(const fs::path& root,
+                  HostNaming naming,
+                  bool allRuns,
+                  const LogVisitor& visit,
+                  const PathVisitor& preflight) {
     std::vector<fs::path> folders{root};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
@@ -90,11 +95,15 @@ void searchFolder(const fs::path& root, HostNaming naming, bool allRuns, const L
                     folders.push_back(entry.path);
                     break;
                 case EntryKind::File:
-                case EntryKind::Link:
+                case EntryKind::Link: {
                     // A link named like a log is read as one: a file cannot loop.
-                    if (isLogName(utf8(entry.path.filename())))
+                    const std::string name = utf8(entry.path.filename());
+                    if (isLogName(name))
                         visitFile(entry.path, naming, allRuns, visit);
+                    else if (preflight && entry.kind == EntryKind::File && isPreflightName(name))
+                        preflight(entry.path);
                     break;
+                }
                 case EntryKind::Unknown:
                     problem(entry.path, "cannot tell whether it is a folder: " + entry.error,
                             visit);
@@ -133,14 +142,17 @@ LogFile logFileFor(const fs::path& path, HostNaming naming) {
 void forEachLog(const std::vector<fs::path>& inputs,
                 HostNaming naming,
                 bool allRuns,
-                const LogVisitor& visit) {
+                const LogVisitor& visit,
+                const PathVisitor& preflight) {
     for (const fs::path& input : inputs) {
         std::string error;
         const EntryKind kind = kindOf(input, error);
         if (kind == EntryKind::Unknown) {
             problem(input, "cannot be opened: " + error, visit);
         } else if (kind == EntryKind::Folder) {
-            searchFolder(input, naming, allRuns, visit);
+            searchFolder(input, naming, allRuns, visit, preflight);
+        } else if (preflight && isPreflightName(utf8(input.filename()))) {
+            preflight(input);
         } else {
             // Named on the command line: taken whatever its name, a rotated copy as one.
             visitFile(input, naming, true, visit);

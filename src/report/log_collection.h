@@ -32,12 +32,16 @@ LogFile logFileFor(const std::filesystem::path& path, HostNaming naming);
 bool isLogName(const std::string& fileName);
 
 using LogVisitor = std::function<void(const LogFile&)>;
+using PathVisitor = std::function<void(const std::filesystem::path&)>;
 
 // Visits every log of the inputs: files as named, folders searched; rotated copies only when
-// allRuns is set. Folders reached through links are not followed. Never throws.
+// allRuns is set. Folders reached through links are not followed. When `preflight` is given,
+// the same walk hands it the preflight outputs (isPreflightName), found or named, instead of
+// reading them as logs: a collection is listed once. Never throws.
 void forEachLog(const std::vector<std::filesystem::path>& inputs,
                 HostNaming naming,
                 bool allRuns,
-                const LogVisitor& visit);
+                const LogVisitor& visit,
+                const PathVisitor& preflight = nullptr);
 
 }  // namespace report

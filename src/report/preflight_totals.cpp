@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "report/file_system.h"
+#include "report/log_collection.h"
 #include "report/text_escape.h"
 
 namespace report {
@@ -52,19 +53,6 @@ bool plainId(const std::string& id) {
     });
 }
 
-void addFile(const std::filesystem::path& path, PreflightTotals& totals) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    std::ifstream in(path, std::ios::binary);
-    if (error || size > kMaxBytes || !in) {
-        ++totals.hosts;
-        ++totals.unreadable;
-        return;
-    }
-    addPreflight(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-                 totals);
-}
-
 }  // namespace
 
 bool isPreflightName(const std::string& fileName) {
@@ -106,31 +94,24 @@ void addPreflight(const std::string& text, PreflightTotals& totals) {
         ++totals.clean;
 }
 
+void addPreflightFile(const std::filesystem::path& path, PreflightTotals& totals) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(systemPath(path), error);
+    std::ifstream in(systemPath(path), std::ios::binary);
+    if (error || size > kMaxBytes || !in) {
+        ++totals.hosts;
+        ++totals.unreadable;
+        return;
+    }
+    addPreflight(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+                 totals);
+}
+
+
 void totalPreflights(const std::vector<std::filesystem::path>& inputs,
                      PreflightTotals& totals) try {
-    namespace fs = std::filesystem;
-    // Folders are listed as the logs' walk lists them: links never followed, long paths read,
-    // names that do not convert kept.
-    std::vector<fs::path> folders;
-    for (const fs::path& input : inputs) {
-        std::string error;
-        const EntryKind kind = kindOf(input, error);
-        if (kind == EntryKind::File && isPreflightName(pathText(input.filename())))
-            addFile(systemPath(input), totals);
-        else if (kind == EntryKind::Folder)
-            folders.push_back(input);
-    }
-    while (!folders.empty()) {
-        const fs::path folder = folders.back();
-        folders.pop_back();
-        listFolder(folder, [&](const FolderEntry& entry) {
-            if (entry.kind == EntryKind::Folder)
-                folders.push_back(entry.path);
-            else if (entry.kind == EntryKind::File &&
-                     isPreflightName(pathText(entry.path.filename())))
-                addFile(systemPath(entry.path), totals);
-        });
-    }
+    forEachLog(inputs, HostNaming::Auto, false, [](const LogFile&) {},
+               [&](const std::filesystem::path& path) { addPreflightFile(path, totals); });
 } catch (...) {
     // Memory: the files read so far are counted.
 }

@@ -28,6 +28,10 @@ struct PreflightTotals {
 // Adds one preflight output (its bytes) to the totals.
 void addPreflight(const std::string& text, PreflightTotals& totals);
 
+// Reads one preflight output file into the totals (a file too large or unreadable counts as
+// no preflight output). Never throws but for memory.
+void addPreflightFile(const std::filesystem::path& path, PreflightTotals& totals);
+
 // Reads every preflight output of the inputs (files as named when their name fits, folders
 // searched however deep as the logs' walk searches them, links not followed) into the totals.
 // Never throws.

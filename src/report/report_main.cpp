@@ -69,16 +69,16 @@ int run(const std::vector<std::string>& args) {
     if (!options.hosts.empty())
         source.inventory = report::pathText(options.hosts);
     fleet.describe(std::move(source));
+    report::PreflightTotals preflights;
     {
         report::ProgressLine progress;
-        report::readLogs(options.inputs, options.naming, options.allRuns, fleet,
-                         [&] { progress.tick(); });
+        report::readLogs(
+            options.inputs, options.naming, options.allRuns, fleet, [&] { progress.tick(); },
+            [&](const std::filesystem::path& path) { report::addPreflightFile(path, preflights); });
     }
     if (!options.hosts.empty())
         fleet.addInventory(inventory);
     fleet.order();
-    report::PreflightTotals preflights;
-    report::totalPreflights(options.inputs, preflights);
     if (fleet.hosts().empty() && preflights.hosts == 0)
         std::fputs("relocator-report: no log found\n", stderr);
     // The files are written beside the table, each on its own thread (they only read the

@@ -29,7 +29,7 @@ void remember(Cause& cause, CauseId id, std::string_view message, int64_t code =
     if (cause.id != CauseId::None)
         return;
     cause.id = id;
-    cause.record.assign(message.substr(0, kMaxFailureText));
+    cause.record = message.substr(0, kMaxFailureText);
     cause.code = code;
 }
 
@@ -131,7 +131,7 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
             endExitCode_ = match.numbers[0];
             endPath_.assign(match.texts[1]);
             endAgent_.assign(match.texts[2]);
-            endRecord_.record.assign(message.substr(0, kMaxFailureText));
+            endRecord_.record = message.substr(0, kMaxFailureText);
             break;
         case LineId::AlreadyRunning:
             alreadyRunning_ = true;
@@ -149,7 +149,7 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
 void RunJudge::failure(const LineMatch& match, std::string_view message) {
     Failure f;
     f.line = match.line;
-    f.text.assign(message.substr(0, kMaxFailureText));
+    f.text = message.substr(0, kMaxFailureText);
     if (match.line != nullptr && match.line->win32Code && match.numberCount > 0) {
         f.code = match.numbers[0];
         f.harmless = f.code == match.line->harmlessCode;
@@ -230,8 +230,7 @@ void RunJudge::outcome(HostReport& report) const {
             endAgent_ == "start-pending" ? CauseId::AgentStartPending : CauseId::AgentStopped;
     }
     if (resumed_)
-        report.reason += (report.reason.empty() ? "" : "; ") +
-                         std::string("finished a migration that an earlier run began");
+        addReason(report, "finished a migration that an earlier run began");
     explain(report);
 }
 
@@ -280,12 +279,11 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     if (lastWhole_ && complete()) {
         outcome(report);
         if (!toolStarted_) {
-            report.reason += std::string(report.reason.empty() ? "" : "; ") +
-                             "no end record: a tool before 1.1, or a run cut off after its last "
-                             "step";
+            addReason(report,
+                      "no end record: a tool before 1.1, or a run cut off after its last step");
         }
         if (!damage.empty())
-            report.reason += (report.reason.empty() ? "" : "; ") + damage;
+            addReason(report, damage);
         return;
     }
     report.outcome = Outcome::Incomplete;
@@ -308,7 +306,7 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     }
     report.cause.record = lastMessage_;
     if (!damage.empty())
-        report.reason += "; " + damage;
+        addReason(report, damage);
 }
 
 }  // namespace report

@@ -81,7 +81,7 @@ class RunReader : public LineSink {
 
 bool RunReader::decide(Outcome outcome, std::string reason) {
     report_.outcome = outcome;
-    report_.reason = std::move(reason);
+    report_.reason = reason;
     decided_ = true;
     return false;
 }
@@ -252,7 +252,7 @@ void RunReader::finish(const ScanResult& scan) {
                                         : "only the header block: the run stopped right after "
                                           "opening its log";
             if (!damaged.empty())
-                report_.reason += "; " + damaged;
+                addReason(report_, damaged);
         } else {
             decide(Outcome::NotALog, "no header block and no record of the tool");
         }

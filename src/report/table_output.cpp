@@ -41,7 +41,7 @@ size_t hostColumn(const Fleet& fleet) {
 
 void writeFailure(std::FILE* out, const Failure& f) {
     const std::string indent = kDetailIndent;
-    std::string text = indent + (f.harmless ? "- " : "! ") + terminalText(f.text);
+    std::string text = indent + (f.harmless ? "- " : "! ") + terminalText(f.text.str());
     if (f.code != kNoCode)
         text += "\n" + indent + "    " + codeText(f.code);
     if (f.harmless) {
@@ -72,11 +72,11 @@ void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth, bool fa
     const std::string indent = kDetailIndent;
     if (host.cause.id != CauseId::None) {
         // The cause and its next action in one line.
-        put(out, indent + "cause: " + terminalText(host.cause.record) +
+        put(out, indent + "cause: " + terminalText(host.cause.record.str()) +
                      " -- next: " + causeAction(host.cause) + "\n");
     }
     if (!host.reason.empty() && host.reason != host.cause.record)
-        put(out, indent + terminalText(host.reason) + "\n");
+        put(out, indent + terminalText(host.reason.str()) + "\n");
     if (needsAttention(host) && !host.file.empty())
         put(out, indent + "file: " + terminalText(host.file) + "\n");
     size_t lines = host.moreFailures;

@@ -107,11 +107,11 @@ TEST_F(DamagedLogs, EachGetsItsOwnOutcomeAndReasonAndTheOthersAreReported) {
         SCOPED_TRACE(name);
         ASSERT_EQ(hosts.count(name), 1u);
         const report::HostReport& host = hosts[name];
-        EXPECT_EQ(host.outcome, want.outcome) << host.reason;
-        EXPECT_NE(host.reason.find(want.reason), std::string::npos) << host.reason;
+        EXPECT_EQ(host.outcome, want.outcome) << host.reason.str();
+        EXPECT_NE(host.reason.str().find(want.reason), std::string::npos) << host.reason.str();
         EXPECT_EQ(report::pathName(host.path), want.path);
     }
-    EXPECT_NE(hosts["huge"].reason.find("stopped after \"Rampart Found. Removing.. \""),
+    EXPECT_NE(hosts["huge"].reason.str().find("stopped after \"Rampart Found. Removing.. \""),
               std::string::npos);
     EXPECT_LT(rssGrowthKiB, 64 * 1024) << "a 1 GB file is read as a stream";
     EXPECT_EQ(hosts["healthy"].failures.size(), 1u);

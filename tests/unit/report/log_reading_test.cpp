@@ -128,12 +128,12 @@ TEST(RunJudgement, PathOutcomeAndExitCodeFromTheRecordsAlone) {
     };
     for (const auto& c : cases) {
         const report::HostReport host = judged(c.records);
-        EXPECT_EQ(host.outcome, c.outcome) << c.name << ": " << host.reason;
+        EXPECT_EQ(host.outcome, c.outcome) << c.name << ": " << host.reason.str();
         EXPECT_EQ(report::exitCodeText(host.exit), c.exit) << c.name;
         // A log of an older tool says it has no end record; one of this tool is judged by it.
         const bool older = c.records.size() < 2 || c.records[1].message != toolStart.message;
-        EXPECT_EQ(host.reason.find("no end record") != std::string::npos,
+        EXPECT_EQ(host.reason.str().find("no end record") != std::string::npos,
                   older || c.outcome == O::Incomplete)
-            << c.name << ": " << host.reason;
+            << c.name << ": " << host.reason.str();
     }
 }
