@@ -71,17 +71,36 @@ std::string jsonString(const std::string& text) {
     return "\"" + jsonEscape(text) + "\"";
 }
 
+// A failure names its line of the guide; what the line means and what to do about it, and the
+// code's name and text, stand once in the head ("lines", "codes"): a fleet's hosts mostly share
+// them, and written per host they made the file ten times its size.
 std::string jsonFailure(const Failure& f) {
     std::string o = "{\"text\":" + jsonString(f.text);
-    if (f.code != kNoCode) {
+    if (f.code != kNoCode)
         o += ",\"code\":" + std::to_string(f.code);
-        const Win32Code* known = findWin32Code(f.code);
-        o += ",\"codeName\":" + (known ? jsonString(known->name) : "null");
-        o += ",\"codeText\":" + (known ? jsonString(known->text) : "null");
-    }
     o += std::string(",\"harmless\":") + (f.harmless ? "true" : "false");
-    o += ",\"meaning\":" + (f.line ? jsonString(plainText(f.line->meaning)) : "null");
-    o += ",\"action\":" + (f.line ? jsonString(plainText(f.line->action)) : "null");
+    o += ",\"line\":" + (f.line ? jsonString(f.line->text) : "null");
+    return o + "}";
+}
+
+// Every line of the guide with its meaning and next step, and every code the tool logs.
+std::string jsonGuide() {
+    std::string o = "\"lines\":[";
+    size_t count = 0;
+    const LogLine* lines = logLines(count);
+    for (size_t i = 0; i < count; ++i) {
+        o += i ? ",\n" : "\n";
+        o += "{\"line\":" + jsonString(lines[i].text) +
+             ",\"meaning\":" + jsonString(plainText(lines[i].meaning)) +
+             ",\"action\":" + jsonString(plainText(lines[i].action)) + "}";
+    }
+    o += "],\n\"codes\":{";
+    const Win32Code* codes = win32Codes(count);
+    for (size_t i = 0; i < count; ++i) {
+        o += i ? ",\n" : "\n";
+        o += "\"" + std::to_string(codes[i].code) + "\":{\"name\":" + jsonString(codes[i].name) +
+             ",\"text\":" + jsonString(codes[i].text) + "}";
+    }
     return o + "}";
 }
 
@@ -90,6 +109,8 @@ std::string jsonHost(const HostReport& h) {
     std::string o = "{\"host\":" + jsonString(h.host);
     o += ",\"file\":" + jsonString(h.file);
     o += ",\"run\":" + std::to_string(h.run);
+    if (h.unlisted)
+        o += ",\"notInInventory\":true";
     o += ",\"started\":" + (h.started.empty() ? "null" : jsonString(h.started.text()));
     o += ",\"ended\":" + (h.ended.empty() ? "null" : jsonString(h.ended.text()));
     o += ",\"os\":" + (h.os.empty() ? "null" : jsonString(h.os.str()));
@@ -128,7 +149,8 @@ std::string jsonHead(const Fleet& fleet) {
          ",\"needingAttention\":" + std::to_string(t.attention);
     if (t.inventory > 0) {
         o += ",\"inventoryHosts\":" + std::to_string(t.inventory) +
-             ",\"inventoryReported\":" + std::to_string(t.reported);
+             ",\"inventoryReported\":" + std::to_string(t.reported) +
+             ",\"notInInventory\":" + std::to_string(t.unlisted);
     }
     for (int i = 0; i < kOutcomeCount; ++i) {
         o += ",\"" + std::string(outcomeInfo(static_cast<Outcome>(i)).key) +
@@ -145,7 +167,7 @@ std::string jsonHead(const Fleet& fleet) {
         o += ",\"meaning\":" + jsonString(plainText(causeInfo(group.cause.id).meaning));
         o += ",\"nextAction\":" + jsonString(causeAction(group.cause)) + "}";
     }
-    return o + "],\n\"hosts\":[";
+    return o + "],\n" + jsonGuide() + ",\n\"hosts\":[";
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -54,94 +53,145 @@ void readLogs(const std::vector<std::filesystem::path>& inputs,
               Fleet& fleet,
               const std::function<void()>& tick,
               const PathVisitor& preflight) {
-    // Logs are handed to the readers in batches: one hand-off per log costs more than reading
-    // a small log. Enough batches queued to keep the readers busy, few enough to hold no large
-    // part of a tree.
+    namespace fs = std::filesystem;
+    // Every reader lists folders as well as reading logs: a collection of a million hosts is a
+    // million folders, and listing them on one thread leaves the others waiting. The folders
+    // still to list are shared; a reader reads the logs of the folders it lists, and hands a
+    // flat folder's logs to the others in batches, big enough that a hand-off costs little
+    // beside reading them.
     constexpr size_t kBatch = 256;
-    constexpr size_t kQueued = 8;
     const unsigned cores = std::thread::hardware_concurrency();
     const unsigned readers = std::max(1u, std::min(kMaxReaders, cores));
     std::mutex lock;
     std::condition_variable ready;
-    std::condition_variable room;
-    std::deque<std::vector<LogFile>> queue;
-    bool walked = false;
+    std::vector<fs::path> folders;
+    std::vector<std::vector<LogFile>> batches;
+    unsigned busy = 0;  // readers listing a folder or reading a batch: they may add work
     std::exception_ptr failure;
-    std::vector<std::vector<HostReport>> read(readers);
+    std::mutex calls;  // tick and preflight are the caller's: one call at a time
+    const PathVisitor shared =
+        preflight ? PathVisitor([&](const fs::path& path) {
+            const std::lock_guard<std::mutex> guard(calls);
+            preflight(path);
+        })
+                  : PathVisitor();
+    // In chunks of a fixed size, so that no reader's list is copied as it grows and each chunk
+    // is freed as the fleet takes it over: a million reports are held once, not twice.
+    constexpr size_t kChunk = 4096;
+    std::vector<std::vector<std::vector<HostReport>>> read(readers);
+    const auto keep = [&](unsigned index, HostReport report) {
+        std::vector<std::vector<HostReport>>& chunks = read[index];
+        if (chunks.empty() || chunks.back().size() == kChunk) {
+            chunks.emplace_back();
+            chunks.back().reserve(kChunk);
+        }
+        chunks.back().push_back(std::move(report));
+    };
     const auto reader = [&](unsigned index) {
+        const auto readLog = [&](const LogFile& log) {
+            keep(index, reportFor(log));
+            const std::lock_guard<std::mutex> guard(calls);
+            tick();
+        };
+        std::vector<LogFile> batch;
+        std::vector<fs::path> found;
+        const auto handOver = [&] {
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                batches.push_back(std::move(batch));
+            }
+            batch = std::vector<LogFile>();
+            ready.notify_one();
+        };
         try {
             for (;;) {
-                std::vector<LogFile> batch;
+                fs::path folder;
+                std::vector<LogFile> taken;
                 {
                     std::unique_lock<std::mutex> guard(lock);
-                    ready.wait(guard, [&] { return walked || !queue.empty(); });
-                    if (queue.empty())
-                        return;
-                    batch = std::move(queue.front());
-                    queue.pop_front();
+                    ready.wait(guard, [&] {
+                        return failure || !batches.empty() || !folders.empty() || busy == 0;
+                    });
+                    if (failure || (batches.empty() && folders.empty()))
+                        return;  // nothing left, and no reader can add any
+                    if (!batches.empty()) {
+                        taken = std::move(batches.back());
+                        batches.pop_back();
+                    } else {
+                        folder = std::move(folders.back());
+                        folders.pop_back();
+                    }
+                    ++busy;
                 }
-                room.notify_one();
-                for (const LogFile& log : batch)
-                    read[index].push_back(reportFor(log));
+                for (const LogFile& log : taken)
+                    readLog(log);
+                if (!folder.empty()) {
+                    searchOneFolder(
+                        folder, naming, allRuns,
+                        [&](const LogFile& log) {
+                            batch.push_back(log);
+                            if (batch.size() == kBatch)
+                                handOver();
+                        },
+                        shared, found);
+                    // A folder's last few logs are read here: for a folder per host, its log.
+                    for (const LogFile& log : batch)
+                        readLog(log);
+                    batch.clear();
+                }
+                bool done = false;
+                {
+                    const std::lock_guard<std::mutex> guard(lock);
+                    for (fs::path& path : found)
+                        folders.push_back(std::move(path));
+                    --busy;
+                    done = busy == 0 && folders.empty() && batches.empty();
+                }
+                if (!found.empty() || done)
+                    ready.notify_all();
+                found.clear();
             }
         } catch (...) {
-            // Out of memory: the report ends with it, after the walk and the other readers.
-            const std::lock_guard<std::mutex> guard(lock);
-            failure = std::current_exception();
-            queue.clear();
-            room.notify_all();
+            // Out of memory: the report ends with it, after the other readers.
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                failure = std::current_exception();
+            }
+            ready.notify_all();
         }
     };
+    {
+        // The inputs named: their logs read here, their folders the readers' first work.
+        std::vector<fs::path> named;
+        visitInputs(
+            inputs, naming,
+            [&](const LogFile& log) {
+                keep(0, reportFor(log));
+                tick();
+            },
+            preflight, named);
+        for (auto it = named.rbegin(); it != named.rend(); ++it)
+            folders.push_back(*it);
+    }
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < readers; ++i)
         threads.emplace_back(reader, i);
-    std::vector<LogFile> batch;
-    const auto handOver = [&] {
-        {
-            std::unique_lock<std::mutex> guard(lock);
-            room.wait(guard, [&] { return queue.size() < kQueued || failure; });
-            if (!failure)
-                queue.push_back(std::move(batch));
-        }
-        batch = std::vector<LogFile>();
-        ready.notify_one();
-    };
-    const auto finish = [&] {
-        {
-            const std::lock_guard<std::mutex> guard(lock);
-            walked = true;
-        }
-        ready.notify_all();
-        for (std::thread& thread : threads)
-            thread.join();
-    };
-    try {
-        forEachLog(
-            inputs, naming, allRuns,
-            [&](const LogFile& log) {
-                batch.push_back(log);
-                if (batch.size() == kBatch)
-                    handOver();
-                tick();
-            },
-            preflight);
-        if (!batch.empty())
-            handOver();
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
+    for (std::thread& thread : threads)
+        thread.join();
     if (failure)
         std::rethrow_exception(failure);
     size_t total = 0;
-    for (const std::vector<HostReport>& part : read)
-        total += part.size();
+    for (const auto& chunks : read) {
+        for (const std::vector<HostReport>& chunk : chunks)
+            total += chunk.size();
+    }
     fleet.reserve(total);
-    for (std::vector<HostReport>& part : read) {
-        for (HostReport& host : part)
-            fleet.add(std::move(host));
-        part = std::vector<HostReport>();
+    for (auto& chunks : read) {
+        for (std::vector<HostReport>& chunk : chunks) {
+            for (HostReport& host : chunk)
+                fleet.add(std::move(host));
+            chunk = std::vector<HostReport>();
+        }
     }
 }
 
@@ -151,28 +201,36 @@ void Fleet::add(HostReport host) {
 }
 
 void Fleet::addInventory(const std::vector<std::string>& hosts) {
-    std::unordered_set<std::string> logged;
-    for (const HostReport& host : hosts_) {
-        if (host.run == 0)
-            logged.insert(hostKey(host.host));
-    }
     std::unordered_set<std::string> listed;
+    listed.reserve(hosts.size());
+    for (const std::string& name : hosts)
+        listed.insert(hostKey(name));
+    std::unordered_set<std::string> logged;
+    for (HostReport& host : hosts_) {
+        const std::string key = hostKey(host.host);
+        host.unlisted = listed.count(key) == 0;
+        if (host.run == 0) {
+            logged.insert(key);
+            unlisted_ += host.unlisted ? 1 : 0;
+        }
+    }
+    inventory_ = listed.size();
+    std::unordered_set<std::string> missing;
     for (const std::string& name : hosts) {
         const std::string key = hostKey(name);
-        if (!listed.insert(key).second)
-            continue;  // listed twice: one host
-        ++inventory_;
         if (logged.count(key) != 0) {
-            ++reported_;
             continue;
         }
-        HostReport missing;
-        missing.host = name;
-        missing.outcome = Outcome::NoLog;
-        missing.reason = "in the inventory, but no log of it was found";
-        defaultCause(missing);
-        hosts_.push_back(std::move(missing));
+        if (!missing.insert(key).second)
+            continue;  // listed twice: one host
+        HostReport host;
+        host.host = name;
+        host.outcome = Outcome::NoLog;
+        host.reason = "in the inventory, but no log of it was found";
+        defaultCause(host);
+        hosts_.push_back(std::move(host));
     }
+    reported_ = inventory_ - missing.size();
 }
 
 void Fleet::order() {
@@ -234,6 +292,7 @@ Totals Fleet::totals() const {
     }
     t.inventory = inventory_;
     t.reported = reported_;
+    t.unlisted = unlisted_;
     return t;
 }
 

@@ -19,10 +19,10 @@ HostReport reportFor(const LogFile& log);
 
 class Fleet;
 
-// Reads every log of the inputs (see forEachLog) into the fleet: the walk hands the logs to one
-// reader per processor (at most kMaxReaders), so that a large collection is read on every
-// core. `tick` is called on the walking thread once per log found; `preflight`, when given,
-// with each preflight output the same walk finds.
+// Reads every log of the inputs (see forEachLog) into the fleet, on one reader per processor
+// (at most kMaxReaders) that both lists folders and reads logs, so that a large collection is
+// read on every core. `tick` is called once per log read, and `preflight`, when given, with
+// each preflight output the walk finds: from any reader, but one call at a time.
 constexpr unsigned kMaxReaders = 8;
 void readLogs(const std::vector<std::filesystem::path>& inputs,
               HostNaming naming,
@@ -35,6 +35,7 @@ struct Totals {
     size_t perOutcome[kOutcomeCount] = {};
     size_t inventory = 0;    // hosts of the inventory (0: none given)
     size_t reported = 0;     // of them, hosts with a log
+    size_t unlisted = 0;     // hosts with a log that the inventory lacks
     size_t hosts = 0;        // current logs
     size_t attention = 0;    // of them, needing attention
     size_t earlierRuns = 0;  // rotated copies listed besides
@@ -53,8 +54,9 @@ class Fleet {
     void add(HostReport host);
     void reserve(size_t hosts) { hosts_.reserve(hosts_.size() + hosts); }
     // Adds a "no log collected" host for each host of the inventory that has no current log
-    // (matched by hostKey), and counts the share of the inventory that reported. Call once,
-    // after every log was added.
+    // (matched by hostKey), and counts the share of the inventory that reported and the hosts
+    // with a log that it lacks (marked `unlisted`: a misnamed folder, or an inventory out of
+    // date). Call once, after every log was added.
     void addInventory(const std::vector<std::string>& hosts);
     // What the report was made from, for its outputs' heading.
     struct Source {
@@ -85,6 +87,7 @@ class Fleet {
     size_t files_ = 0;
     size_t inventory_ = 0;
     size_t reported_ = 0;
+    size_t unlisted_ = 0;
 };
 
 }  // namespace report

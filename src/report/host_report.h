@@ -150,6 +150,7 @@ struct HostReport {
     size_t moreFailures = 0;  // failure lines beyond kMaxFailures
     Cause cause;
     uint32_t group = 0;  // the rank of its cause in the fleet (Fleet::order)
+    bool unlisted = false;  // an inventory was given, and it lacks this host
 };
 
 bool needsAttention(const HostReport& host);

@@ -257,6 +257,11 @@ bool writeHtml(const std::filesystem::path& path, const Fleet& fleet) {
         summary += " " + std::to_string(t.reported) + " of the inventory's " +
                    std::to_string(t.inventory) + " hosts reported (" +
                    percent(t.reported, t.inventory) + ").";
+        if (t.unlisted > 0) {
+            summary += " " + std::to_string(t.unlisted) +
+                       " hosts with a log are not in the inventory (a misnamed folder, or an "
+                       "inventory out of date).";
+        }
     }
     out.put("<p id=\"summary\">" + summary + "</p>\n");
     out.put(causeTable(fleet));

@@ -75,9 +75,7 @@ void problem(const fs::path& path, const std::string& reason, const LogVisitor& 
     visit(log);
 }
 
-// Searches one folder tree without recursion, so that no depth can exhaust the stack. Links
-// to folders (junctions, symbolic links) are never followed: a link back to a parent would count
-// its hosts again, or never end. Whatever cannot be looked at is listed as such, never dropped.
+// Searches one folder tree without recursion, so that no depth can exhaust the stack.
 void searchFolder(const fs::path& root,
                   HostNaming naming,
                   bool allRuns,
@@ -87,39 +85,50 @@ void searchFolder(const fs::path& root,
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
         folders.pop_back();
-        bool any = false;
-        const std::string error = listFolder(folder, [&](const FolderEntry& entry) {
-            any = true;
-            switch (entry.kind) {
-                case EntryKind::Folder:
-                    folders.push_back(entry.path);
-                    break;
-                case EntryKind::File:
-                case EntryKind::Link: {
-                    // A link named like a log is read as one: a file cannot loop.
-                    const std::string name = utf8(entry.path.filename());
-                    if (isLogName(name))
-                        visitFile(entry.path, naming, allRuns, visit);
-                    else if (preflight && entry.kind == EntryKind::File && isPreflightName(name))
-                        preflight(entry.path);
-                    break;
-                }
-                case EntryKind::Unknown:
-                    problem(entry.path, "cannot tell whether it is a folder: " + entry.error,
-                            visit);
-                    break;
-            }
-        });
-        if (!error.empty()) {
-            problem(folder,
-                    (any ? "folder cannot be listed to its end: " : "folder cannot be listed: ") +
-                        error,
-                    visit);
-        }
+        searchOneFolder(folder, naming, allRuns, visit, preflight, folders);
     }
 }
 
 }  // namespace
+
+// Links to folders (junctions, symbolic links) are never followed: a link back to a parent
+// would count its hosts again, or never end. Whatever cannot be looked at is listed as such,
+// never dropped.
+void searchOneFolder(const fs::path& folder,
+                     HostNaming naming,
+                     bool allRuns,
+                     const LogVisitor& visit,
+                     const PathVisitor& preflight,
+                     std::vector<fs::path>& subfolders) {
+    bool any = false;
+    const std::string error = listFolder(folder, [&](const FolderEntry& entry) {
+        any = true;
+        switch (entry.kind) {
+            case EntryKind::Folder:
+                subfolders.push_back(entry.path);
+                break;
+            case EntryKind::File:
+            case EntryKind::Link: {
+                // A link named like a log is read as one: a file cannot loop.
+                const std::string name = utf8(entry.path.filename());
+                if (isLogName(name))
+                    visitFile(entry.path, naming, allRuns, visit);
+                else if (preflight && entry.kind == EntryKind::File && isPreflightName(name))
+                    preflight(entry.path);
+                break;
+            }
+            case EntryKind::Unknown:
+                problem(entry.path, "cannot tell whether it is a folder: " + entry.error, visit);
+                break;
+        }
+    });
+    if (!error.empty()) {
+        problem(folder,
+                (any ? "folder cannot be listed to its end: " : "folder cannot be listed: ") +
+                    error,
+                visit);
+    }
+}
 
 bool isLogName(const std::string& fileName) {
     const std::string low = lower(fileName);
@@ -139,18 +148,18 @@ LogFile logFileFor(const fs::path& path, HostNaming naming) {
     return log;
 }
 
-void forEachLog(const std::vector<fs::path>& inputs,
-                HostNaming naming,
-                bool allRuns,
-                const LogVisitor& visit,
-                const PathVisitor& preflight) {
+void visitInputs(const std::vector<fs::path>& inputs,
+                 HostNaming naming,
+                 const LogVisitor& visit,
+                 const PathVisitor& preflight,
+                 std::vector<fs::path>& folders) {
     for (const fs::path& input : inputs) {
         std::string error;
         const EntryKind kind = kindOf(input, error);
         if (kind == EntryKind::Unknown) {
             problem(input, "cannot be opened: " + error, visit);
         } else if (kind == EntryKind::Folder) {
-            searchFolder(input, naming, allRuns, visit, preflight);
+            folders.push_back(input);
         } else if (preflight && isPreflightName(utf8(input.filename()))) {
             preflight(input);
         } else {
@@ -158,6 +167,17 @@ void forEachLog(const std::vector<fs::path>& inputs,
             visitFile(input, naming, true, visit);
         }
     }
+}
+
+void forEachLog(const std::vector<fs::path>& inputs,
+                HostNaming naming,
+                bool allRuns,
+                const LogVisitor& visit,
+                const PathVisitor& preflight) {
+    std::vector<fs::path> folders;
+    visitInputs(inputs, naming, visit, preflight, folders);
+    for (const fs::path& folder : folders)
+        searchFolder(folder, naming, allRuns, visit, preflight);
 }
 
 }  // namespace report

@@ -44,4 +44,23 @@ void forEachLog(const std::vector<std::filesystem::path>& inputs,
                 const LogVisitor& visit,
                 const PathVisitor& preflight = nullptr);
 
+// The inputs themselves: visits the files named (a log whatever its name, or a preflight
+// output when `preflight` is given and the name is one), and each input that cannot be looked
+// at as a log with a problem; adds the folders named to `folders`, to be searched.
+void visitInputs(const std::vector<std::filesystem::path>& inputs,
+                 HostNaming naming,
+                 const LogVisitor& visit,
+                 const PathVisitor& preflight,
+                 std::vector<std::filesystem::path>& folders);
+
+// One folder of a search: visits its logs (and, when `preflight` is given, its preflight
+// outputs) and adds its subfolders to `subfolders`, for a walk that shares the folders among
+// several threads. A folder that cannot be listed is visited as a log with a problem.
+void searchOneFolder(const std::filesystem::path& folder,
+                     HostNaming naming,
+                     bool allRuns,
+                     const LogVisitor& visit,
+                     const PathVisitor& preflight,
+                     std::vector<std::filesystem::path>& subfolders);
+
 }  // namespace report

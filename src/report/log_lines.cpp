@@ -1,6 +1,7 @@
 #include "report/log_lines.h"
 
 #include <iterator>
+#include <vector>
 
 #include "logging/log_format.h"
 
@@ -455,16 +456,46 @@ const LogLine& logLine(LineId id) {
     return kLines[0];
 }
 
+namespace {
+
+// The lines a message can be, by its level and first byte, in the table's order: every record
+// of every log is matched, a million logs' worth in a fleet, and most lines' first byte alone
+// rules them out. A line that begins with a placeholder is in every list of its level.
+struct LineIndex {
+    static constexpr int kLevels = 8;  // level values are 1, 2 and 4
+    std::vector<uint8_t> lines[kLevels][256];
+    std::string_view prefix[std::size(kLines)];  // the literal text before the first placeholder
+
+    LineIndex() {
+        static_assert(std::size(kLines) < 256, "line numbers are kept in a byte");
+        for (size_t i = 0; i < std::size(kLines); ++i) {
+            const LogLine& line = kLines[i];
+            const std::string_view text = line.text;
+            prefix[i] = text.substr(0, text.find('{'));
+            if (line.level < 0 || line.level >= kLevels)
+                continue;
+            for (int c = 0; c < 256; ++c) {
+                if (prefix[i].empty() || static_cast<uint8_t>(prefix[i][0]) == c)
+                    lines[line.level][c].push_back(static_cast<uint8_t>(i));
+            }
+        }
+    }
+};
+
+}  // namespace
+
 bool matchLogLine(int32_t level, std::string_view message, LineMatch& match) {
-    for (const LogLine& line : kLines) {
-        if (line.level != level)
-            continue;
-        // Cheap refusal: a literal first character must be the message's.
-        if (line.text[0] != '{' && (message.empty() || message[0] != line.text[0]))
+    static const LineIndex index;
+    if (level < 0 || level >= LineIndex::kLevels)
+        return false;
+    const uint8_t first = message.empty() ? 0 : static_cast<uint8_t>(message[0]);
+    for (const uint8_t i : index.lines[level][first]) {
+        const std::string_view prefix = index.prefix[i];
+        if (message.substr(0, prefix.size()) != prefix)
             continue;
         LineMatch m;
-        if (matchFrom(line.text, message, m)) {
-            m.line = &line;
+        if (matchFrom(kLines[i].text, message, m)) {
+            m.line = &kLines[i];
             match = m;
             return true;
         }

@@ -143,6 +143,10 @@ void writeTotals(std::FILE* out, const Fleet& fleet) {
         put(out, "  " + padded("of the inventory, reported", kOutcomeColumn) +
                      std::to_string(t.reported) + " of " + std::to_string(t.inventory) + " (" +
                      percent(t.reported, t.inventory) + ")\n");
+        if (t.unlisted > 0) {
+            put(out, "  " + padded("with a log, not in the inventory", kOutcomeColumn) +
+                         std::to_string(t.unlisted) + " (a misnamed folder, or an inventory out of date)\n");
+        }
     }
     put(out,
         "  " + padded("needing attention", kOutcomeColumn) + std::to_string(t.attention) + "\n");

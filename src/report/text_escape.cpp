@@ -49,6 +49,14 @@ std::string validUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t at = 0; at < text.size();) {
+        // Runs of ASCII, the bulk of every log, are copied at once.
+        size_t ascii = at;
+        while (ascii < text.size() && static_cast<uint8_t>(text[ascii]) < 0x80)
+            ++ascii;
+        out.append(text.substr(at, ascii - at));
+        at = ascii;
+        if (at == text.size())
+            break;
         const size_t n = characterLength(text, at);
         if (n == 0) {
             out += kReplacement;
@@ -80,8 +88,16 @@ std::string escapedUtf8(std::string_view text) {
 }
 
 std::string jsonEscape(std::string_view text) {
+    const std::string valid = validUtf8(text);
     std::string out;
-    for (const char c : validUtf8(text)) {
+    out.reserve(valid.size() + 8);
+    size_t plain = 0;  // start of the characters not yet copied
+    for (size_t i = 0; i < valid.size(); ++i) {
+        const char c = valid[i];
+        if (c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20)
+            continue;
+        out.append(valid, plain, i - plain);
+        plain = i + 1;
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -92,16 +108,14 @@ std::string jsonEscape(std::string_view text) {
             case '\n':
                 out += "\\n";
                 break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
-                    out += hex;
-                } else {
-                    out.push_back(c);
-                }
+            default: {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
+                out += hex;
+            }
         }
     }
+    out.append(valid, plain, std::string::npos);
     return out;
 }
 

@@ -193,6 +193,9 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
     EXPECT_NE(table.find("Causes: 9 of 10 hosts need attention"), std::string::npos);
     EXPECT_NE(table.find("of the inventory, reported                     5 of 7 (71.4%)"),
               std::string::npos);
+    // Three hosts sent a log but are not in the inventory.
+    EXPECT_NE(table.find("with a log, not in the inventory               3 "), std::string::npos)
+        << table;
     size_t at = 0;
     for (const auto& [key, hosts] : causes) {
         SCOPED_TRACE(key);
@@ -236,7 +239,8 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
 
     // JSON: the causes, then the hosts.
     const std::string json = readAll(out / "fleet.json");
-    EXPECT_NE(json.find("\"inventoryHosts\":7,\"inventoryReported\":5"), std::string::npos);
+    EXPECT_NE(json.find("\"inventoryHosts\":7,\"inventoryReported\":5,\"notInInventory\":3"),
+              std::string::npos);
     size_t jsonAt = 0;
     for (const auto& [key, hosts] : causes) {
         const size_t found = json.find("{\"cause\":\"" + key + "\"");
