@@ -109,12 +109,12 @@ TEST(CollectionWalk, LinkLoopsLongPathsAndLockedLogsReportedWholeAndOnce) {
     ASSERT_EQ(hosts.size(), 4u);
     for (const char* name : {"WS-1", "WS-2", "DEEP-HOST"}) {
         ASSERT_EQ(hosts.count(name), 1u) << name;
-        EXPECT_EQ(hosts[name].outcome, report::Outcome::Started) << name << hosts[name].reason;
+        EXPECT_EQ(hosts[name].outcome, report::Outcome::Started) << name << hosts[name].reason.str();
     }
     ASSERT_EQ(hosts.count("LOCKED"), 1u);
     EXPECT_EQ(hosts["LOCKED"].outcome, report::Outcome::Unreadable);
-    EXPECT_NE(hosts["LOCKED"].reason.find("cannot be opened"), std::string::npos)
-        << hosts["LOCKED"].reason;
+    EXPECT_NE(hosts["LOCKED"].reason.str().find("cannot be opened"), std::string::npos)
+        << hosts["LOCKED"].reason.str();
 
     // NTFS takes a name with an unpaired surrogate (Wine does not make one): it is shown
     // escaped, where converting it threw and ended the whole report.
