@@ -4,6 +4,7 @@
 // nothing is lost, and the report ends.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -76,6 +77,9 @@ TEST(HostileInput, CraftedLinesFormulasLinksAndOddNamesAreReportedOnceAndSafely)
     fs::create_directory_symlink(root, root / "WS-1" / "loop");
     fs::create_directory_symlink(root / "WS-2", root / "WS-2" / "deeper" / "back");
     fs::create_directory_symlink(root / "WS-2", root / "link-to-WS-2");
+    // A FIFO named like a log: opening it must not wait for a writer that never comes.
+    fs::create_directories(root / "WS-3");
+    ASSERT_EQ(mkfifo((root / "WS-3" / "Relocator.log").c_str(), 0600), 0);
 
     report::Fleet fleet;
     std::map<std::string, int> seen;
@@ -84,8 +88,13 @@ TEST(HostileInput, CraftedLinesFormulasLinksAndOddNamesAreReportedOnceAndSafely)
             throw std::runtime_error("host visited twice: " + log.host);
         fleet.add(report::reportFor(log));
     });
-    const std::map<std::string, int> once = {{"WS-1", 1}, {"deeper", 1}, {"bad\\xFF\\xFEname", 1}};
+    const std::map<std::string, int> once = {
+        {"WS-1", 1}, {"deeper", 1}, {"bad\\xFF\\xFEname", 1}, {"WS-3", 1}};
     EXPECT_EQ(seen, once);
+    for (const report::HostReport& host : fleet.hosts()) {
+        if (host.host == "WS-3")
+            EXPECT_EQ(host.outcome, report::Outcome::NotALog) << host.reason.str();
+    }
     fleet.order();
 
     const fs::path csv = root / "fleet.csv";
@@ -93,7 +102,7 @@ TEST(HostileInput, CraftedLinesFormulasLinksAndOddNamesAreReportedOnceAndSafely)
     std::stringstream text;
     text << std::ifstream(csv, std::ios::binary).rdbuf();
     const auto rows = csvRows(text.str());
-    ASSERT_EQ(rows.size(), 4u) << text.str();
+    ASSERT_EQ(rows.size(), 5u) << text.str();
     bool formulaKept = false;
     for (const auto& row : rows) {
         ASSERT_EQ(row.size(), rows[0].size()) << text.str();
