@@ -5,6 +5,8 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "cryptfile/crypt_file_reader.h"
@@ -26,16 +28,25 @@ void cleanUp(win::ScopedFile& text, const std::wstring& textPath) {
     }
 }
 
-// Scans the text piece by piece as fgets hands it out; None when it ends (or a read fails)
-// before a marker.
+// Bytes read from policy.txt at a time: few calls for a policy of hundreds of megabytes.
+constexpr size_t kScanBlockBytes = 1 << 20;
+
+// Scans the text as the C runtime's text mode hands it out, in large blocks of bytes; None when
+// it ends (or a read fails) before a marker.
 policy_ui::PolicyMarker scan(FILE* text) {
-    policy_ui::PolicyScanner scanner;
-    char piece[policy_ui::kPolicyPieceChars + 1];
-    while (std::fgets(piece, sizeof(piece), text)) {
-        if (scanner.Feed(piece) != policy_ui::PolicyMarker::None)
+    // Out of memory: no decision, so that the caller still deletes the plain text.
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kScanBlockBytes]);
+    if (!block)
+        return policy_ui::PolicyMarker::None;
+    // The blocks are read straight into ours: no stream buffer to copy through.
+    std::setvbuf(text, nullptr, _IONBF, 0);
+    policy_ui::TextModeScan scanner;
+    size_t n = 0;
+    while ((n = std::fread(block.get(), 1, kScanBlockBytes, text)) > 0) {
+        if (!scanner.Push(block.get(), n))
             break;
     }
-    return scanner.result();
+    return scanner.Finish();
 }
 
 }  // namespace
@@ -74,7 +85,7 @@ bool readPolicy(const std::wstring& installDir, bool& includeLocalGUI) try {
         return false;
     }
 
-    text.reset(_wfsopen(textPath.c_str(), L"rt", _SH_DENYNO));
+    text.reset(_wfsopen(textPath.c_str(), L"rb", _SH_DENYNO));
     if (!text) {
         const DWORD error = GetLastError();
         if (gLogger)

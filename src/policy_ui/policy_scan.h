@@ -45,24 +45,49 @@ class PolicyScanner {
     PolicyMarker result_ = PolicyMarker::None;
 };
 
-// Feeds a PolicyScanner the pieces that fgets in text mode hands out of a file that holds the
-// bytes pushed, in order: a carriage return right before a line feed is dropped, a Ctrl-Z byte
-// ends the text, and the pieces are cut as SplitLikeFgets cuts them. For a policy read in
-// memory, block by block, as readPolicy reads policy.txt.
+// What a PolicyScanner concludes over the pieces that fgets in text mode hands out of a file
+// holding the bytes pushed, in order: a carriage return right before a line feed is dropped, a
+// Ctrl-Z byte ends the text, and the pieces are cut as SplitLikeFgets cuts them. The bytes may
+// come in blocks of any size.
+//
+// It does not cut pieces: a policy of hundreds of megabytes would cost a call per line. It
+// searches each block once for the markers and, for a marker it finds, works out what the
+// piece-by-piece scan makes of it: the marker ends in piece k of its line (pieces start every
+// kPolicyPieceChars characters of a line), and counts when no zero byte precedes it in that
+// piece nor, for a marker that starts in piece k - 1, anywhere in that piece. The first piece
+// where a marker counts decides, 'true' winning within it.
 class TextModeScan {
   public:
     // False once the decision is made or the text has ended: more bytes change nothing.
     bool Push(const uint8_t* data, size_t size);
-    // The end of the file: hands out what is left and returns the decision.
+    // The end of the file: the decision.
     PolicyMarker Finish();
 
   private:
-    void Put(char c);
+    // Characters of the current line kept from earlier blocks: a counted marker and the pieces
+    // its count depends on span at most two pieces.
+    static constexpr size_t kCarryChars = 2 * kPolicyPieceChars;
 
-    PolicyScanner scanner_;
-    std::string piece_;
-    bool pendingCr_ = false;
+    void Scan(const uint8_t* text, size_t size);
+    // `text` holds the current line's characters from offset `lineBase` on; earlier ones are
+    // in the carry.
+    void Consider(bool isTrue, uint64_t start, const uint8_t* text, uint64_t lineBase);
+    bool ZeroFree(uint64_t from, uint64_t to, const uint8_t* text, uint64_t lineBase) const;
+    // The pending piece has ended: 'false' decides.
+    void Settle() {
+        if (result_ == PolicyMarker::None && pending_)
+            result_ = PolicyMarker::False;
+    }
+
+    uint64_t lineChars_ = 0;  // characters of the current line so far (a pending CR not counted)
+    std::string carry_;       // its last characters, at most kCarryChars
+    bool pendingCr_ = false;  // the last byte was a carriage return: dropped if a line feed follows
     bool ended_ = false;
+    PolicyMarker result_ = PolicyMarker::None;
+    // A 'false' marker counted; a 'true' one may still end in the same piece, which ends at
+    // this offset of the current line.
+    bool pending_ = false;
+    uint64_t pendingPieceEnd_ = 0;
 };
 
 // The pieces fgets(buffer, bufferSize, file) returns, one after the other, for a stream that

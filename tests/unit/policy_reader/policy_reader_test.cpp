@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "cryptfile/crypt_file_reader.h"
 #include "cryptfile/text_format.h"
 #include "host_support.h"
 #include "logging/logger.h"
@@ -73,6 +74,32 @@ class PolicyTest : public ::testing::Test {
         const bool result = readPolicy(kDir, flag);
         EXPECT_EQ(host::readFile(PolicyPath()), stored) << "policy.xml was changed";
         return result;
+    }
+
+    // What reading policy.txt back with fgets in text mode concludes: policy.txt made as the
+    // run makes it, then read as the C runtime hands it out, piece by piece.
+    static PolicyPreview FgetsConclusion() {
+        const std::wstring copy = kDir + L"\\fgets.txt";
+        if (!DecryptFileToFile(Utf8(PolicyPath()).c_str(), Utf8(copy).c_str()))
+            return PolicyPreview::CannotDecipher;
+        win::ScopedFile text(_wfopen(copy.c_str(), L"rt"));
+        EXPECT_TRUE(text);
+        policy_ui::PolicyScanner scanner;
+        char piece[policy_ui::kPolicyPieceChars + 1];
+        while (text && std::fgets(piece, sizeof(piece), text.get())) {
+            if (scanner.Feed(piece) != policy_ui::PolicyMarker::None)
+                break;
+        }
+        text.reset();
+        DeleteFileW(copy.c_str());
+        switch (scanner.result()) {
+            case policy_ui::PolicyMarker::True:
+                return PolicyPreview::IncludeUi;
+            case policy_ui::PolicyMarker::False:
+                return PolicyPreview::ExcludeUi;
+            default:
+                return PolicyPreview::NoMarker;
+        }
     }
 
     THLogger logger_;
@@ -334,9 +361,10 @@ TEST(ToUtf8, ConvertsUpToTheTerminator) {
     EXPECT_EQ(toUtf8(cjk).size(), 900u);
 }
 
-// The preflight's reading (in memory, no file, no lock) concludes what readPolicy concludes, on
-// policies made to catch the places where the two could part: pieces cut at 268 characters,
-// carriage returns at any place, Ctrl-Z, zero bytes, UTF-16 text, enciphered and plain.
+// The preflight's reading (in memory, no file, no lock) concludes what readPolicy concludes, and
+// both what fgets in text mode concludes over policy.txt, on policies made to catch the places
+// where they could part: pieces cut at 268 characters, carriage returns at any place, Ctrl-Z,
+// zero bytes, UTF-16 text, enciphered and plain.
 TEST_F(PolicyTest, PreviewConcludesWhatTheReadConcludes) {
     const std::string markers[] = {"IncludeLocalGUI='true'", "IncludeLocalGUI='false'",
                                    "IncludeLocalGUI=\"true\"", "IncludeLocalGUI='tru"};
@@ -354,7 +382,7 @@ TEST_F(PolicyTest, PreviewConcludesWhatTheReadConcludes) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) % n;
     };
-    for (int round = 0; round < 96; ++round) {
+    for (int round = 0; round < 160; ++round) {
         std::string plain;
         for (int part = 0, parts = 2 + next(10); part < parts; ++part) {
             plain += next(3) == 0 ? markers[next(4)] : bits[next(9)];
@@ -374,6 +402,14 @@ TEST_F(PolicyTest, PreviewConcludesWhatTheReadConcludes) {
         const PolicyPreview preview = previewPolicy(kDir);
         const PolicyPreview expected =
             !read ? preview : (flag ? PolicyPreview::IncludeUi : PolicyPreview::ExcludeUi);
+        // readPolicy scans policy.txt in large blocks: it concludes what fgets in text mode
+        // over the same file concludes.
+        const PolicyPreview fgetsSays = FgetsConclusion();
+        if (fgetsSays != PolicyPreview::CannotDecipher) {
+            EXPECT_EQ(static_cast<int>(read ? expected : PolicyPreview::NoMarker),
+                      static_cast<int>(fgetsSays))
+                << "round " << round;
+        }
         std::string shown;  // the plain text, control bytes as \xNN;
         for (unsigned char c : plain) {
             shown += c >= 32 && c < 127 ? std::string(1, static_cast<char>(c))

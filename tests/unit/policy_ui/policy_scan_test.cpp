@@ -118,3 +118,62 @@ TEST(PolicyScan, SplitLikeFgets) {
 }
 
 }  // namespace
+
+// The text-mode scan searches whole blocks instead of cutting pieces: against the piece-by-piece
+// scan of the text as fgets in text mode delivers it (CR LF read as LF, Ctrl-Z ends the text),
+// on texts built to put markers at piece boundaries, after zero bytes and carriage returns, and
+// across blocks of every size.
+TEST(PolicyScan, TextModeScanConcludesAsThePiecesDo) {
+    const auto reference = [](const std::string& raw) {
+        std::string text;
+        for (size_t i = 0; i < raw.size() && raw[i] != '\x1A'; ++i) {
+            if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
+                continue;
+            text.push_back(raw[i]);
+        }
+        return Scan(text);
+    };
+    const auto blocks = [](const std::string& raw, size_t size) {
+        TextModeScan scan;
+        for (size_t at = 0; at < raw.size(); at += size) {
+            const size_t n = std::min(size, raw.size() - at);
+            if (!scan.Push(reinterpret_cast<const uint8_t*>(raw.data() + at), n))
+                break;
+        }
+        return scan.Finish();
+    };
+    // Bits of policy text; a marker is often cut short or spoiled so that later ones count.
+    const std::vector<std::string> bits = {
+        kTrue, kFalse, kTrue.substr(0, 15), kFalse.substr(0, 20), "IncludeLocalGUI='", "\r\n",
+        "\n", "\r", std::string(1, '\0'), "\x1A", "G", std::string(200, 'x'),
+        std::string(267, 'y'), std::string(40, 'z'), "<Rule Id='7' Name='a'/>"};
+    uint32_t seed = 12345;
+    const auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    size_t decided = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::string raw;
+        const size_t parts = 1 + next() % 12;
+        for (size_t i = 0; i < parts; ++i) {
+            const std::string& bit = bits[next() % bits.size()];
+            // The rare Ctrl-Z would end most texts early.
+            if (bit == "\x1A" && next() % 4 != 0)
+                continue;
+            raw += bit;
+        }
+        const PolicyMarker want = reference(raw);
+        decided += want != PolicyMarker::None ? 1 : 0;
+        for (const size_t size : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(22),
+                                  size_t(23), size_t(268), size_t(269), size_t(1000),
+                                  raw.size() + 1}) {
+            ASSERT_EQ(blocks(raw, size), want) << "round " << round << ", blocks of " << size;
+        }
+    }
+    EXPECT_GT(decided, 1000u) << "the texts exercise decisions";
+    // A policy of one line far longer than a block, the marker in its last piece.
+    const std::string line = std::string(300000, 'a') + kFalse + "b" + kTrue + "\r\n";
+    EXPECT_EQ(reference(line), PolicyMarker::True);
+    EXPECT_EQ(blocks(line, 65536), PolicyMarker::True);
+}
