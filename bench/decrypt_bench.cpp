@@ -4,6 +4,9 @@
 //                                                  policy marker near its end) and its stored form
 //   decrypt_bench run <enciphered> <out> [rounds]  deciphers it to <out> and reports the rate
 //   decrypt_bench read <enciphered> [rounds]       the reader alone: NextLine to the end, no output
+//   decrypt_bench step <folder> [rounds]           the policy step as the run takes it: readPolicy
+//                                                  on <folder>\policy.xml (decipher into
+//                                                  policy.txt, scan it for the marker, delete it)
 //
 // Rates are MiB of the stored file per second of wall time and per second of processor time
 // (user + system), since a shared machine can stretch the former at will; the best round counts.
@@ -17,6 +20,7 @@
 
 #include "cryptfile/crypt_file_reader.h"
 #include "cryptfile/text_format.h"
+#include "policy_ui/policy_reader.h"
 #include "win/scoped.h"
 
 namespace {
@@ -164,6 +168,36 @@ int Read(const char* source, int rounds) {
     return 0;
 }
 
+int Step(const char* folder, int rounds) {
+    const std::string policy = std::string(folder) + "\\policy.xml";
+    const long long bytes = FileBytes(policy.c_str());
+    if (bytes < 0)
+        return 1;
+    std::wstring wideFolder;
+    for (const char* c = folder; *c; ++c)
+        wideFolder.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    double bestWall = 1e30, bestCpu = 1e30;
+    for (int r = 0; r < rounds; ++r) {
+        bool includeUi = false;
+        const double w0 = Now(), c0 = ProcessorSeconds();
+        const bool read = readPolicy(wideFolder, includeUi);
+        const double wall = Now() - w0, cpu = ProcessorSeconds() - c0;
+        const std::string text = std::string(folder) + "\\policy.txt";
+        if (!read || !includeUi || FileBytes(text.c_str()) >= 0) {
+            std::fprintf(stderr,
+                         "decrypt_bench: the policy step did not find the marker, or left "
+                         "policy.txt\n");
+            return 1;
+        }
+        if (wall < bestWall)
+            bestWall = wall;
+        if (cpu < bestCpu)
+            bestCpu = cpu;
+    }
+    Report("policy step (readPolicy)", bytes, bestWall, bestCpu);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,12 +207,15 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "run") == 0) {
         return Run(argv[2], argv[3], argc >= 5 ? std::atoi(argv[4]) : 1);
     }
+    if (argc >= 3 && std::strcmp(argv[1], "step") == 0) {
+        return Step(argv[2], argc >= 4 ? std::atoi(argv[3]) : 1);
+    }
     if (argc >= 3 && std::strcmp(argv[1], "read") == 0) {
         return Read(argv[2], argc >= 4 ? std::atoi(argv[3]) : 1);
     }
     std::fprintf(
         stderr,
         "usage: decrypt_bench make <plain> <enciphered> [MiB] | run <enciphered> <out> [rounds] | "
-        "read <enciphered> [rounds]\n");
+        "read <enciphered> [rounds] | step <folder> [rounds]\n");
     return 2;
 }

@@ -94,7 +94,8 @@ std::string logOf(int host) {
     } else if (kind < 14) {
         for (const Line& line : kFallback)
             append(text, stamp, line);
-        end = "Relocator 1.1.0 finished with exit code 0 (path: fallback, new agent: not-started)\n";
+        end =
+            "Relocator 1.1.0 finished with exit code 0 (path: fallback, new agent: not-started)\n";
     } else {
         // Stopped runs end after the filter driver step.
         const size_t lines = kind < 16 ? 8 : std::size(kMigration);
@@ -102,10 +103,12 @@ std::string logOf(int host) {
             append(text, stamp, kMigration[i]);
         if (kind < 19 && kind >= 16) {
             append(text, stamp, kStartFailed);
-            end = "Relocator 1.1.0 finished with exit code 1053 (path: migration, new agent: "
-                  "stopped)\n";
+            end =
+                "Relocator 1.1.0 finished with exit code 1053 (path: migration, new agent: "
+                "stopped)\n";
         } else if (kind >= 16) {
-            end = "Relocator 1.1.0 finished with exit code 0 (path: migration, new agent: running)\n";
+            end =
+                "Relocator 1.1.0 finished with exit code 0 (path: migration, new agent: running)\n";
         }
     }
     if (current && end != nullptr)

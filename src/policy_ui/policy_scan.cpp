@@ -139,10 +139,7 @@ bool TextModeScan::ZeroFree(uint64_t from,
 }
 
 // A marker at offset `start` of the current line: does it count, and what does it decide.
-void TextModeScan::Consider(bool isTrue,
-                            uint64_t start,
-                            const uint8_t* text,
-                            uint64_t lineBase) {
+void TextModeScan::Consider(bool isTrue, uint64_t start, const uint8_t* text, uint64_t lineBase) {
     const uint64_t end = start + (isTrue ? kMarkerTrueChars : kMarkerFalseChars);
     const uint64_t pieceStart = (end - 1) / kPolicyPieceChars * kPolicyPieceChars;
     const uint64_t from = start < pieceStart ? pieceStart - kPolicyPieceChars : pieceStart;
@@ -168,7 +165,7 @@ void TextModeScan::Scan(const uint8_t* text, size_t size) {
     size_t m = size;
     const bool endsInCr = m > 0 && text[m - 1] == '\r';
     if (endsInCr)
-        --m;  // waits for the next byte
+        --m;                           // waits for the next byte
     const uint64_t base = lineChars_;  // the current line's offset of text[0]
     // Markers that begin in the carry and end in this text.
     if (!carry_.empty() && m > 0) {

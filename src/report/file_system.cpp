@@ -180,7 +180,7 @@ std::string listFolder(const fs::path& folder,
             }
             type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
         }
-        entry.kind = type == DT_LNK ? EntryKind::Link
+        entry.kind = type == DT_LNK   ? EntryKind::Link
                      : type == DT_DIR ? EntryKind::Folder
                                       : EntryKind::File;
         visit(entry);

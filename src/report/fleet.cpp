@@ -69,12 +69,11 @@ void readLogs(const std::vector<std::filesystem::path>& inputs,
     unsigned busy = 0;  // readers listing a folder or reading a batch: they may add work
     std::exception_ptr failure;
     std::mutex calls;  // tick and preflight are the caller's: one call at a time
-    const PathVisitor shared =
-        preflight ? PathVisitor([&](const fs::path& path) {
-            const std::lock_guard<std::mutex> guard(calls);
-            preflight(path);
-        })
-                  : PathVisitor();
+    const PathVisitor shared = preflight ? PathVisitor([&](const fs::path& path) {
+        const std::lock_guard<std::mutex> guard(calls);
+        preflight(path);
+    })
+                                         : PathVisitor();
     // In chunks of a fixed size, so that no reader's list is copied as it grows and each chunk
     // is freed as the fleet takes it over: a million reports are held once, not twice.
     constexpr size_t kChunk = 4096;

@@ -149,7 +149,7 @@ struct HostReport {
     std::vector<Failure> failures;
     size_t moreFailures = 0;  // failure lines beyond kMaxFailures
     Cause cause;
-    uint32_t group = 0;  // the rank of its cause in the fleet (Fleet::order)
+    uint32_t group = 0;     // the rank of its cause in the fleet (Fleet::order)
     bool unlisted = false;  // an inventory was given, and it lacks this host
 };
 

@@ -123,10 +123,10 @@ void searchOneFolder(const fs::path& folder,
         }
     });
     if (!error.empty()) {
-        problem(folder,
-                (any ? "folder cannot be listed to its end: " : "folder cannot be listed: ") +
-                    error,
-                visit);
+        problem(
+            folder,
+            (any ? "folder cannot be listed to its end: " : "folder cannot be listed: ") + error,
+            visit);
     }
 }
 

@@ -107,11 +107,11 @@ void addPreflightFile(const std::filesystem::path& path, PreflightTotals& totals
                  totals);
 }
 
-
 void totalPreflights(const std::vector<std::filesystem::path>& inputs,
                      PreflightTotals& totals) try {
-    forEachLog(inputs, HostNaming::Auto, false, [](const LogFile&) {},
-               [&](const std::filesystem::path& path) { addPreflightFile(path, totals); });
+    forEachLog(
+        inputs, HostNaming::Auto, false, [](const LogFile&) {},
+        [&](const std::filesystem::path& path) { addPreflightFile(path, totals); });
 } catch (...) {
     // Memory: the files read so far are counted.
 }

@@ -145,7 +145,8 @@ void writeTotals(std::FILE* out, const Fleet& fleet) {
                      percent(t.reported, t.inventory) + ")\n");
         if (t.unlisted > 0) {
             put(out, "  " + padded("with a log, not in the inventory", kOutcomeColumn) +
-                         std::to_string(t.unlisted) + " (a misnamed folder, or an inventory out of date)\n");
+                         std::to_string(t.unlisted) +
+                         " (a misnamed folder, or an inventory out of date)\n");
         }
     }
     put(out,

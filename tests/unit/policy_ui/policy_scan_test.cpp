@@ -143,10 +143,21 @@ TEST(PolicyScan, TextModeScanConcludesAsThePiecesDo) {
         return scan.Finish();
     };
     // Bits of policy text; a marker is often cut short or spoiled so that later ones count.
-    const std::vector<std::string> bits = {
-        kTrue, kFalse, kTrue.substr(0, 15), kFalse.substr(0, 20), "IncludeLocalGUI='", "\r\n",
-        "\n", "\r", std::string(1, '\0'), "\x1A", "G", std::string(200, 'x'),
-        std::string(267, 'y'), std::string(40, 'z'), "<Rule Id='7' Name='a'/>"};
+    const std::vector<std::string> bits = {kTrue,
+                                           kFalse,
+                                           kTrue.substr(0, 15),
+                                           kFalse.substr(0, 20),
+                                           "IncludeLocalGUI='",
+                                           "\r\n",
+                                           "\n",
+                                           "\r",
+                                           std::string(1, '\0'),
+                                           "\x1A",
+                                           "G",
+                                           std::string(200, 'x'),
+                                           std::string(267, 'y'),
+                                           std::string(40, 'z'),
+                                           "<Rule Id='7' Name='a'/>"};
     uint32_t seed = 12345;
     const auto next = [&] {
         seed = seed * 1103515245u + 12345u;
@@ -165,9 +176,9 @@ TEST(PolicyScan, TextModeScanConcludesAsThePiecesDo) {
         }
         const PolicyMarker want = reference(raw);
         decided += want != PolicyMarker::None ? 1 : 0;
-        for (const size_t size : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(22),
-                                  size_t(23), size_t(268), size_t(269), size_t(1000),
-                                  raw.size() + 1}) {
+        for (const size_t size :
+             {size_t(1), size_t(2), size_t(3), size_t(7), size_t(22), size_t(23), size_t(268),
+              size_t(269), size_t(1000), raw.size() + 1}) {
             ASSERT_EQ(blocks(raw, size), want) << "round " << round << ", blocks of " << size;
         }
     }
