@@ -299,6 +299,22 @@ bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination)
         return ok;
     };
 
+    if (cryptfile::ReadsAsBytes(reader.GetEncoding())) {
+        // Text read as bytes goes across a block at a time: lines cost nothing of their own.
+        size_t n = 0;
+        char last = '\n';
+        while ((n = reader.ReadCrLfText(block.get(), kOutputBlockBytes)) > 0) {
+            if (std::fwrite(block.get(), 1, n, out.get()) != n)
+                return Abandon(out, destination);
+            last = block[n - 1];
+        }
+        // NextLine ends a last line without its line feed with one.
+        if (last != '\n' && std::fwrite("\r\n", 1, 2, out.get()) != 2)
+            return Abandon(out, destination);
+        if (reader.ReadFailed() || !CloseWritten(out))
+            return Abandon(out, destination);
+        return true;
+    }
     while (const char* line = reader.NextLine()) {
         const size_t body = reader.LineLength() - 1;  // every line ends in one line feed
         if (used + body + 2 > kOutputBlockBytes && !flush())

@@ -63,6 +63,14 @@ class CCryptFileReader {
     char* ReadLineUtf8(char* buffer, int32_t capacity);
     char16_t* ReadLineUtf16(char16_t* buffer, uint32_t capacity);
 
+    // Files read as bytes (cryptfile::ReadsAsBytes(GetEncoding())): the rest of the text as
+    // NextLine would hand it out, each line written with a CR LF end, a block at a time; a last
+    // line without its line feed comes without a line end. 0 at the end of the file (or when
+    // reading failed: ReadFailed tells).
+    size_t ReadCrLfText(char* out, size_t capacity) {
+        return decoder_.ReadCrLfText(reinterpret_cast<uint8_t*>(out), capacity);
+    }
+
     // lock false: releases the held lock. lock true: takes the lock of path (normalised as the
     // table's keys; a path that cannot be normalised is used as given), releasing any other lock
     // first; nothing changes when that lock is already held or path is null or empty.

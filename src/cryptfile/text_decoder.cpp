@@ -233,6 +233,35 @@ char* TextDecoder::BytesToBytes(char* buffer, int32_t capacity) {
     }
 }
 
+size_t TextDecoder::ReadCrLfText(uint8_t* out, size_t capacity) {
+    size_t a = 0;
+    while (backLen_ && a + 2 <= capacity) {
+        const uint8_t c = back_[--backLen_];
+        if (c == kLf) {
+            out[a++] = kCr;
+            out[a++] = kLf;
+        } else if (c != kCr) {
+            out[a++] = c;
+        }
+    }
+    // Room for one more byte than a run copies: a line feed takes two.
+    while (a + 2 <= capacity) {
+        if (pos_ == len_ && !Refill())
+            break;
+        size_t n = len_ - pos_;
+        if (n > capacity - a - 1)
+            n = capacity - a - 1;
+        const size_t run = CopyUntilCrOrLf(reinterpret_cast<char*>(out + a), block_ + pos_, n);
+        a += run;
+        pos_ += run;
+        if (run < n && block_[pos_++] == kLf) {
+            out[a++] = kCr;
+            out[a++] = kLf;
+        }
+    }
+    return a;
+}
+
 char16_t* TextDecoder::UnitsToUnits(char16_t* buffer, uint32_t capacity) {
     if (capacity < 2)
         return nullptr;

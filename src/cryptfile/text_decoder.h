@@ -63,6 +63,11 @@ class TextDecoder {
     // of file, or when the capacity cannot hold a single character.
     char* ReadLineUtf8(char* buffer, int32_t capacity);
     char16_t* ReadLineUtf16(char16_t* buffer, uint32_t capacity);
+    // Files read as bytes: the rest of the text as whole lines with CR LF ends, into out
+    // (capacity at least 2): the bytes as ReadLineUtf8 hands them out, carriage returns removed,
+    // each line feed written as a carriage return and a line feed. One call per block instead of
+    // one per line, for deciphering a whole file. Returns the bytes written; 0 at the end.
+    size_t ReadCrLfText(uint8_t* out, size_t capacity);
 
   private:
     bool Refill();

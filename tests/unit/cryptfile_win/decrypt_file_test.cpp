@@ -205,3 +205,37 @@ TEST_F(DecryptTest, ReadFailureGivesFalseAndRemovesTheDestination) {
     reader.Close();
     EXPECT_FALSE(reader.ReadFailed());
 }
+
+// Text read as bytes goes across in blocks, not line by line: what reaches the destination is
+// exactly what the lines NextLine hands out make, each with CR LF, on texts built to put
+// carriage returns, line feeds and zero bytes at the reader's 64 KiB block boundaries.
+TEST_F(DecryptTest, BlocksWriteWhatTheLinesWrite) {
+    const std::vector<std::string> bits = {"\r\n",
+                                           "\n",
+                                           "\r",
+                                           "\r\r\n",
+                                           std::string(1, '\0'),
+                                           "<Rule Id='1'/>",
+                                           std::string(300, 'x')};
+    uint32_t seed = 777;
+    const auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    for (int round = 0; round < 24; ++round) {
+        SCOPED_TRACE(round);
+        std::string plain = round % 3 == 0 ? "\xEF\xBB\xBF" : "";
+        // Some texts run past a 64 KiB block with a line end right at its boundary.
+        const size_t fill = round % 4 == 1 ? 65536 - 1 - plain.size() - next(3) : 0;
+        plain += std::string(fill, 'f');
+        for (uint32_t part = 0, parts = 1 + next(40); part < parts; ++part)
+            plain += bits[next(static_cast<uint32_t>(bits.size()))];
+        ASSERT_TRUE(Run(Encipher(plain)));
+        std::string lines;
+        CCryptFileReader reader;
+        ASSERT_TRUE(reader.Open(Utf8(Path(L"src.xml")).c_str(), false, cryptfile::kKeyText));
+        while (const char* line = reader.NextLine())
+            lines += std::string(line, reader.LineLength() - 1) + "\r\n";
+        EXPECT_EQ(Out(), lines);
+    }
+}
