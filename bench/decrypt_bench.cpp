@@ -121,25 +121,36 @@ void Report(const char* what, long long bytes, double wall, double cpu) {
         what, bytes, wall, cpu, mib / wall, mib / cpu);
 }
 
-int Run(const char* source, const char* out, int rounds) {
-    const long long bytes = FileBytes(source);
-    if (bytes < 0)
-        return 1;
+// Runs `round` the given number of times and reports the best wall and processor times; false
+// (and no report) when a round fails.
+template <typename Round>
+bool Best(const char* what, long long bytes, int rounds, Round round) {
     double bestWall = 1e30, bestCpu = 1e30;
     for (int r = 0; r < rounds; ++r) {
         const double w0 = Now(), c0 = ProcessorSeconds();
-        if (!DecryptFileToFile(source, out)) {
-            std::fprintf(stderr, "decrypt_bench: DecryptFileToFile failed\n");
-            return 1;
-        }
+        if (!round())
+            return false;
         const double wall = Now() - w0, cpu = ProcessorSeconds() - c0;
         if (wall < bestWall)
             bestWall = wall;
         if (cpu < bestCpu)
             bestCpu = cpu;
     }
-    Report("DecryptFileToFile", bytes, bestWall, bestCpu);
-    return 0;
+    Report(what, bytes, bestWall, bestCpu);
+    return true;
+}
+
+int Run(const char* source, const char* out, int rounds) {
+    const long long bytes = FileBytes(source);
+    if (bytes < 0)
+        return 1;
+    const bool ok = Best("DecryptFileToFile", bytes, rounds, [&] {
+        if (DecryptFileToFile(source, out))
+            return true;
+        std::fprintf(stderr, "decrypt_bench: DecryptFileToFile failed\n");
+        return false;
+    });
+    return ok ? 0 : 1;
 }
 
 int Read(const char* source, int rounds) {
@@ -176,26 +187,17 @@ int Step(const char* folder, int rounds) {
     std::wstring wideFolder;
     for (const char* c = folder; *c; ++c)
         wideFolder.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
-    double bestWall = 1e30, bestCpu = 1e30;
-    for (int r = 0; r < rounds; ++r) {
+    const std::string text = std::string(folder) + "\\policy.txt";
+    const bool ok = Best("policy step (readPolicy)", bytes, rounds, [&] {
         bool includeUi = false;
-        const double w0 = Now(), c0 = ProcessorSeconds();
-        const bool read = readPolicy(wideFolder, includeUi);
-        const double wall = Now() - w0, cpu = ProcessorSeconds() - c0;
-        const std::string text = std::string(folder) + "\\policy.txt";
-        if (!read || !includeUi || FileBytes(text.c_str()) >= 0) {
-            std::fprintf(stderr,
-                         "decrypt_bench: the policy step did not find the marker, or left "
-                         "policy.txt\n");
-            return 1;
-        }
-        if (wall < bestWall)
-            bestWall = wall;
-        if (cpu < bestCpu)
-            bestCpu = cpu;
-    }
-    Report("policy step (readPolicy)", bytes, bestWall, bestCpu);
-    return 0;
+        if (readPolicy(wideFolder, includeUi) && includeUi && FileBytes(text.c_str()) < 0)
+            return true;
+        std::fprintf(stderr,
+                     "decrypt_bench: the policy step did not find the marker, or left "
+                     "policy.txt\n");
+        return false;
+    });
+    return ok ? 0 : 1;
 }
 
 }  // namespace
