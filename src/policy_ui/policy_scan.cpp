@@ -176,6 +176,8 @@ void TextModeScan::Scan(const uint8_t* text, size_t size) {
         std::memcpy(joined, carry_.data() + carry_.size() - tail, tail);
         std::memcpy(joined + tail, text, head);
         for (size_t at = 0; at < tail && result_ == PolicyMarker::None; ++at) {
+            if (joined[at] != kMarkerStart[0])
+                continue;
             const int marker = MarkerAt(joined + at, tail + head - at);
             if (marker != 0)
                 Consider(marker == 1, base - tail + at, text, base);
