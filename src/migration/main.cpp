@@ -39,24 +39,37 @@ void deleteLeftOverPolicyText(const RunContext& context) {
     }
 }
 
-const wchar_t* agentStateName(DWORD state) {
-    switch (state) {
-        case 0:
-            return L"not-started";
-        case SERVICE_RUNNING:
-            return L"running";
-        case SERVICE_STOPPED:
-            return L"stopped";
-        case SERVICE_START_PENDING:
-            return L"start-pending";
-        case SERVICE_STOP_PENDING:
-            return L"stop-pending";
-        case SERVICE_PAUSED:
-        case SERVICE_PAUSE_PENDING:
-        case SERVICE_CONTINUE_PENDING:
-            return L"paused";
+// What the deployment system is told. Success (0, or 1056 where the specified code is the
+// start's "already running") only for a host that runs the new agent now with nothing left to
+// finish; 3010 for one whose migration the first run after a restart finishes; otherwise a
+// failure code: the failed start's own code, or 1053 for a start that was accepted but never
+// came up (still start-pending, or stopped again).
+DWORD settledExitCode(RunContext& context) {
+    if (context.path == RunPath::Fallback || context.exitCode == kUnhandledExceptionExitCode)
+        return context.exitCode;
+    // Seen at the end of the run, not when the start was answered.
+    if (context.agentState != 0)
+        context.agentState = context.startStop.serviceState(kTarvosService);
+    if (context.agentState != SERVICE_RUNNING)
+        return context.startError != 0 ? context.startError : kAgentNotRunningExitCode;
+    if (!context.waitingForRestart.empty())
+        return ERROR_SUCCESS_REBOOT_REQUIRED;
+    if (context.recordError != ERROR_SUCCESS)
+        return context.recordError;
+    return context.exitCode;
+}
+
+// The host as the run leaves it, for a detection rule: "migrated" only when nothing is left to
+// finish and the new agent runs.
+const wchar_t* resultName(DWORD exitCode) {
+    switch (exitCode) {
+        case ERROR_SUCCESS:
+        case ERROR_SERVICE_ALREADY_RUNNING:
+            return L"migrated";
+        case ERROR_SUCCESS_REBOOT_REQUIRED:
+            return L"restart-needed";
         default:
-            return L"unknown";
+            return L"failed";
     }
 }
 
@@ -69,14 +82,16 @@ void recordEnd(const RunContext& context) {
     last.version = kRelocatorVersion;
     last.ended = utcNow();
     last.newAgent = agentStateName(context.agentState);
+    last.result = resultName(context.exitCode);
     DWORD e = writeLastRun(last);
     if (e != ERROR_SUCCESS) {
         logMessage(gLogger, LOG_WARN, L"Can't record the run's end in %s. Errcode :%d \n",
                    kLastRunKey, e);
     }
     logMessage(gLogger, LOG_INFO,
-               L"Relocator %s finished with exit code %u (path: %s, new agent: %s)\n",
-               kRelocatorVersion, context.exitCode, last.path.c_str(), last.newAgent.c_str());
+               L"Relocator %s finished with exit code %u (path: %s, new agent: %s, result: %s)\n",
+               kRelocatorVersion, context.exitCode, last.path.c_str(), last.newAgent.c_str(),
+               last.result.c_str());
 }
 
 DWORD runPath(RunContext& context, int argc) {
@@ -132,6 +147,7 @@ DWORD run(int argc) {
         // Nothing may escape; an unexpected failure must not read as success.
         context.exitCode = kUnhandledExceptionExitCode;
     }
+    context.exitCode = settledExitCode(context);
     recordEnd(context);
     endRun(context);
     return context.exitCode;

@@ -28,6 +28,7 @@ class MigrationProgress {
             record_.begun = utcNow();
             record_.version = kRelocatorVersion;
             record_.runs = 1;
+            clearLastRunResult();
             return;
         }
         interrupted_ = record_.step;
@@ -35,11 +36,23 @@ class MigrationProgress {
         // Registered now although the interrupted run found it absent: someone added it since.
         record_.rampartPresent = record_.rampartPresent || rampartRegistered;
         record_.runs += 1;
-        logMessage(gLogger, LOG_INFO,
-                   L"Resuming the migration begun %s by Relocator %s, cut off in step %s\n",
-                   record_.begun.c_str(), record_.version.c_str(),
-                   interrupted_ == MigrationStep::None ? L"unknown" : stepName(interrupted_));
+        if (awaitingRestart()) {
+            logMessage(gLogger, LOG_INFO,
+                       L"Finishing the migration begun %s by Relocator %s, which waited for a "
+                       L"restart\n",
+                       record_.begun.c_str(), record_.version.c_str());
+        } else {
+            logMessage(gLogger, LOG_INFO,
+                       L"Resuming the migration begun %s by Relocator %s, cut off in step %s\n",
+                       record_.begun.c_str(), record_.version.c_str(),
+                       interrupted_ == MigrationStep::None ? L"unknown" : stepName(interrupted_));
+        }
         save();
+    }
+
+    // An earlier run did everything but what only a restart makes possible.
+    bool awaitingRestart() const {
+        return resumed_ && interrupted_ == MigrationStep::AfterRestart;
     }
 
     bool rampartPresent() const { return record_.rampartPresent; }
@@ -72,13 +85,26 @@ class MigrationProgress {
         save();
     }
 
-    // The last step is done: no later run has anything to finish.
-    void finish() {
+    // The last step is done: no later run has anything to finish. Returns why the record
+    // stays, 0 when it is gone.
+    DWORD finish() {
         DWORD e = removeMigrationRecord();
         if (e != ERROR_SUCCESS) {
             logMessage(gLogger, LOG_WARN, L"Can't remove the migration record %s. Errcode :%d \n",
                        kMigrationKey, e);
         }
+        return e;
+    }
+
+    // Everything is done but the registration of services that only a restart frees: the
+    // record stays for the first run after it.
+    void awaitRestart(const std::wstring& services) {
+        record_.step = MigrationStep::AfterRestart;
+        save();
+        logMessage(gLogger, LOG_WARN,
+                   L"Restart needed: %s stays marked for deletion until the host restarts. The "
+                   L"first run after the restart registers it and finishes the migration\n",
+                   services.c_str());
     }
 
   private:
@@ -155,12 +181,23 @@ void removeOldServices(RunContext& context, const MigrationProgress& progress) {
     }
 }
 
+// A registration refused because the old one is still marked for deletion waits for a
+// restart; the service's name is noted for the end of the run.
+void noteRestartWait(RunContext& context, DWORD result, const wchar_t* service) {
+    if (result != ERROR_SERVICE_MARKED_FOR_DELETE)
+        return;
+    if (!context.waitingForRestart.empty())
+        context.waitingForRestart += L", ";
+    context.waitingForRestart += service;
+}
+
 void registerServices(RunContext& context) {
     StartStop& services = context.startStop;
     DWORD e = 0;
     if ((e = services.addService(context.daemonExecutable.c_str(), context.glacisService.c_str(),
                                  context.glacisService.c_str())) != 0) {
         logMessage(gLogger, LOG_ERROR, L"Glacisd can't be added with errcode: %d\n", e);
+        noteRestartWait(context, e, context.glacisService.c_str());
     }
     if (context.rampartPresent) {
         logMessage(gLogger, LOG_INFO, L"Installing ramp.. \n");
@@ -168,26 +205,39 @@ void registerServices(RunContext& context) {
                                      context.rampartService.c_str(),
                                      context.rampartService.c_str())) != 0) {
             logMessage(gLogger, LOG_ERROR, L"Rampart cant be added with errcode: %d\n", e);
+            noteRestartWait(context, e, context.rampartService.c_str());
         }
     }
     if ((e = services.addService(context.tarvosExecutable.c_str())) != 0) {
         logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be added with errcode: %d\n", e);
+        noteRestartWait(context, e, kTarvosService);
     }
 }
 
 DWORD startNewAgent(RunContext& context) {
-    StartStop& services = context.startStop;
-    DWORD result = services.startSingleService(kTarvosService);
-    if (result == 0) {
-        context.agentState = services.waitWhileStartPending(kTarvosService);
-    } else if (newAgentRuns(services, result)) {
-        // Started by the interrupted run (or at boot since): its work is done.
-        logMessage(gLogger, LOG_INFO, L"KLOTarvos is already running\n");
-        context.agentState = services.waitWhileStartPending(kTarvosService);
-    } else {
+    DWORD result = context.startStop.startSingleService(kTarvosService);
+    if (!seeNewAgentRunning(context, result) && result != ERROR_SUCCESS &&
+        result != ERROR_SERVICE_ALREADY_RUNNING) {
         logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be started with errcode: %d\n", result);
+        context.startError = result;
     }
     return result;
+}
+
+// The end of a migration: the record goes, or stays for the run after a restart.
+void settle(RunContext& context, MigrationProgress& progress) {
+    if (context.waitingForRestart.empty())
+        context.recordError = progress.finish();
+    else
+        progress.awaitRestart(context.waitingForRestart);
+}
+
+// The run after a restart: only the registrations it waited for and the start are left.
+DWORD finishAfterRestart(RunContext& context, MigrationProgress& progress) {
+    registerServices(context);
+    DWORD exitCode = startNewAgent(context);
+    settle(context, progress);
+    return exitCode;
 }
 
 }  // namespace
@@ -195,6 +245,8 @@ DWORD startNewAgent(RunContext& context) {
 DWORD MigrationPath(RunContext& context) {
     MigrationProgress progress(win::keyPresent(HKEY_LOCAL_MACHINE, kRampartServiceKey));
     context.rampartPresent = progress.rampartPresent();
+    if (progress.awaitingRestart())
+        return finishAfterRestart(context, progress);
 
     if (progress.begin(MigrationStep::Drivers)) {
         networkDriverStep(context);
@@ -223,6 +275,6 @@ DWORD MigrationPath(RunContext& context) {
         if (context.startStop.startRampart() != 0)
             logMessage(gLogger, LOG_ERROR, L"Rogue service failed to start.\n");
     }
-    progress.finish();
+    settle(context, progress);
     return exitCode;
 }

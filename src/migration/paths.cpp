@@ -64,7 +64,31 @@ DWORD FallbackPath(RunContext& context) {
         logMessage(gLogger, LOG_INFO, L"Rampart DETECTED. Starting it\n");
         context.startStop.startRampart();
     }
-    return 0;
+    // Nothing was upgraded: a deployment system must not count this host as done. With the new
+    // agent's program there, only an argument can have sent the run here.
+    return fileExists(context.tarvosExecutable) ? kArgumentGivenExitCode
+                                                : kNewAgentMissingExitCode;
+}
+
+const wchar_t* agentStateName(DWORD state) {
+    switch (state) {
+        case 0:
+            return L"not-started";
+        case SERVICE_RUNNING:
+            return L"running";
+        case SERVICE_STOPPED:
+            return L"stopped";
+        case SERVICE_START_PENDING:
+            return L"start-pending";
+        case SERVICE_STOP_PENDING:
+            return L"stop-pending";
+        case SERVICE_PAUSED:
+        case SERVICE_PAUSE_PENDING:
+        case SERVICE_CONTINUE_PENDING:
+            return L"paused";
+        default:
+            return L"unknown";
+    }
 }
 
 namespace {
@@ -79,9 +103,25 @@ void startOldAgent(RunContext& context, const wchar_t* failureLine) {
 
 }  // namespace
 
-bool newAgentRuns(StartStop& services, DWORD startResult) {
-    return startResult == ERROR_SERVICE_ALREADY_RUNNING ||
-           services.serviceState(kTarvosService) == SERVICE_RUNNING;
+bool seeNewAgentRunning(RunContext& context, DWORD startResult) {
+    StartStop& services = context.startStop;
+    const bool accepted = startResult == ERROR_SUCCESS || startResult == ERROR_SERVICE_ALREADY_RUNNING;
+    if (!accepted) {
+        if (services.serviceState(kTarvosService) != SERVICE_RUNNING)
+            return false;
+        context.agentState = SERVICE_RUNNING;
+    } else {
+        context.agentState = services.waitWhileStartPending(kTarvosService);
+    }
+    if (context.agentState == SERVICE_RUNNING) {
+        // A running agent is not a hung one: ending it would leave the host unprotected.
+        if (startResult != ERROR_SUCCESS)
+            logMessage(gLogger, LOG_INFO, L"KLOTarvos is already running\n");
+        return true;
+    }
+    logMessage(gLogger, LOG_ERROR, L"KLOTarvos was not seen running within 30 s (state: %s)\n",
+               agentStateName(context.agentState));
+    return false;
 }
 
 DWORD RestartPath(RunContext& context) {
@@ -91,27 +131,28 @@ DWORD RestartPath(RunContext& context) {
                L"Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..\n");
 
     DWORD exitCode = services.startSingleService(kTarvosService);
-    if (exitCode == 0) {
+    if (exitCode == 0)
         logMessage(gLogger, LOG_INFO, L"Successfull thService Start\n");
-        context.agentState = services.waitWhileStartPending(kTarvosService);
-    } else if (newAgentRuns(services, exitCode)) {
-        // A running agent is not a hung one: ending it would leave the host unprotected.
-        logMessage(gLogger, LOG_INFO, L"KLOTarvos is already running\n");
-        context.agentState = services.waitWhileStartPending(kTarvosService);
-    } else if (isProcessRunning(L"thService.exe")) {
-        // The service process runs but never answered its start: end it and try once more.
-        logMessage(gLogger, LOG_INFO,
-                   L"thService.exe seems to be stuck in 1053. Terminating and restarting\n");
-        terminateTarvosProcess();
-        Sleep(kRestartPauseMs);
-        if (services.startSingleService(kTarvosService) == 0) {
-            logMessage(gLogger, LOG_INFO, L"SuccessFully Started thService\n");
-            context.agentState = services.waitWhileStartPending(kTarvosService);
+    const bool accepted = exitCode == 0 || exitCode == ERROR_SERVICE_ALREADY_RUNNING;
+    if (!accepted)
+        context.startError = exitCode;
+    // A start that failed, or was accepted but left the service start-pending (hung) or stopped,
+    // is rescued alike.
+    if (!seeNewAgentRunning(context, exitCode)) {
+        if (isProcessRunning(L"thService.exe")) {
+            // The service process runs but never came up: end it and try once more.
+            logMessage(gLogger, LOG_INFO,
+                       L"thService.exe seems to be stuck in 1053. Terminating and restarting\n");
+            terminateTarvosProcess();
+            Sleep(kRestartPauseMs);
+            const DWORD second = services.startSingleService(kTarvosService);
+            if (second == 0)
+                logMessage(gLogger, LOG_INFO, L"SuccessFully Started thService\n");
+            if (!seeNewAgentRunning(context, second))
+                startOldAgent(context, L"Can't Start Glacisd.\n");
         } else {
-            startOldAgent(context, L"Can't Start Glacisd.\n");
+            startOldAgent(context, L"Can't Start Glacsd.\n");
         }
-    } else {
-        startOldAgent(context, L"Can't Start Glacsd.\n");
     }
 
     if (win::keyPresent(HKEY_LOCAL_MACHINE, kRampartServiceKey)) {

@@ -18,13 +18,28 @@ RunPath choosePath(bool interruptedMigration,
                    int argumentCount);
 const wchar_t* pathName(RunPath path);  // "migration", "restart", "fallback"
 
-// True when the new agent's service runs although its start did not succeed: the start
-// answered "already running" (1056, which a start-pending service answers too), or the
-// service reports itself running.
-bool newAgentRuns(StartStop& services, DWORD startResult);
+// Whether the new agent's service is seen running after a start with this result: a start
+// that was accepted, or answered "already running" (1056, which a start-pending service answers
+// too), is watched while it is start-pending (at most 30 s); a failed start counts only when the
+// service reports itself running all the same. Logs "KLOTarvos is already running" for a
+// running service that the start did not start, and at ERROR a service not running after the
+// wait; records the state seen in the context.
+bool seeNewAgentRunning(RunContext& context, DWORD startResult);
+
+// The name of a service state for the end record and LastRun: "running", "stopped",
+// "start-pending", ...; "not-started" for 0 (the tool did not get it started).
+const wchar_t* agentStateName(DWORD state);
+
+// Exit codes of our own choosing.
+// A new agent whose start was accepted but that was not seen running at the end of the run.
+constexpr DWORD kAgentNotRunningExitCode = ERROR_SERVICE_REQUEST_TIMEOUT;  // 1053
+// The fallback path: the upgrade was not done.
+constexpr DWORD kNewAgentMissingExitCode = ERROR_FILE_NOT_FOUND;    // thService.exe is missing
+constexpr DWORD kArgumentGivenExitCode = ERROR_INVALID_PARAMETER;  // an argument forbids it
 
 DWORD RestartPath(RunContext& context);
 DWORD MigrationPath(RunContext& context);
+// Returns kNewAgentMissingExitCode or kArgumentGivenExitCode: the host was not upgraded.
 DWORD FallbackPath(RunContext& context);
 
 // Makes the root of the working folder current (end of every run).

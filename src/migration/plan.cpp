@@ -120,8 +120,10 @@ void Planner::oldServices() {
         if (serviceRuns(L"Glacis")) {
             problem("old-agent-running", L"The old agent's service Glacis is running.",
                     L"Its deletion waits a minute and leaves it marked for deletion until a "
-                    L"reboot; Glacis keeps its old registration (the run logs 1072).",
-                    L"Stop Glacis before the run, or reboot after it and run the tool again.");
+                    L"restart, so it cannot be registered again (the run logs 1072): the run "
+                    L"ends with 3010 and the first run after the restart finishes the migration.",
+                    L"Stop Glacis before the run, or let the deployment system restart the host "
+                    L"on 3010 and run the tool again.");
         }
     }
     if (serviceRegistered(L"HotMend"))
@@ -194,6 +196,13 @@ void Planner::localUi() {
 }
 
 void Planner::startNewAgent() {
+    if (c_.startStop.serviceState(L"KLOTarvos") == SERVICE_START_PENDING) {
+        problem("new-agent-start-pending", L"The new agent's service KLOTarvos is start-pending.",
+                L"The run waits up to 30 s for it; on the restart path it then ends "
+                L"thService.exe and starts it once more. A run that does not see it running "
+                L"ends with a failure code (1053).",
+                L"Look at the agent's own log on the host; end a hung thService.exe.");
+    }
     if (serviceRuns(L"KLOTarvos")) {
         step(
             L"Start service KLOTarvos: it runs already, nothing is terminated (exit code "
@@ -226,7 +235,17 @@ void Planner::commonProblems() {
                 L"A run started meanwhile returns 1618 and changes nothing.",
                 L"Wait until it has ended, then check again.");
     }
-    if (plan_.resumes) {
+    if (plan_.resumes && plan_.interrupted.step == MigrationStep::AfterRestart) {
+        problem("restart-pending",
+                L"The migration begun " + plan_.interrupted.begun + L" by Relocator " +
+                    plan_.interrupted.version +
+                    L" waits for a restart: a service it registers again was marked for "
+                    L"deletion.",
+                L"Before the restart the run ends with 3010 again; the first run after it "
+                L"registers the services and finishes the migration.",
+                L"Restart the host, then run the tool (a deployment system that got 3010 does "
+                L"both).");
+    } else if (plan_.resumes) {
         problem("interrupted-run",
                 L"A migration begun " + plan_.interrupted.begun + L" by Relocator " +
                     plan_.interrupted.version + L" was cut off in step " +
@@ -261,6 +280,12 @@ void Planner::plan() {
 
     switch (plan_.path) {
         case RunPath::Migration:
+            if (plan_.interrupted.step == MigrationStep::AfterRestart && plan_.resumes) {
+                // The run after the restart: what waited for it, and the start.
+                registration();
+                startNewAgent();
+                break;
+            }
             if (!skipped(MigrationStep::Drivers, L"Drivers")) {
                 networkDrivers();
                 filterDriver();
@@ -280,8 +305,9 @@ void Planner::plan() {
             networkDrivers();
             startNewAgent();
             step(
-                L"If the start fails while thService.exe runs: terminate it, start again; if "
-                L"it still fails: start Glacis");
+                L"If the start fails, or KLOTarvos is not running 30 s after it, while "
+                L"thService.exe runs: terminate it, start again; if it still does not run: "
+                L"start Glacis");
             if (rampartKey)
                 rampartProgram();
             else
@@ -292,7 +318,7 @@ void Planner::plan() {
             problem("new-agent-missing",
                     L"The new agent's program " + c_.tarvosExecutable + L" is missing.",
                     L"The run takes the fallback path: it logs the failure banner, starts the old "
-                    L"agent again and returns 0.",
+                    L"agent again and returns 2.",
                     L"Copy the Tarvos files into the installation folder " + c_.installDir +
                         L" before the run.");
             step(L"Log \"*** AGENT UPGRADE FAILED ...\" and start service Glacis");

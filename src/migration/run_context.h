@@ -30,6 +30,14 @@ struct RunContext {
     // The state the new agent's service was last seen in after the tool started it (or found
     // it running); 0 when the tool did not get it started.
     DWORD agentState = 0;
+    // The Win32 code of the first start of the new agent that failed; 0 when none failed (a
+    // start answered "already running" is no failure).
+    DWORD startError = 0;
+    // Services that stay marked for deletion until the host restarts and so could not be
+    // registered again ("Glacis", ...); the migration is finished by the first run after it.
+    std::wstring waitingForRestart;
+    // Why the migration record could not be removed at the end; 0 when it was.
+    DWORD recordError = 0;
 };
 
 // Fills the names and the paths of the installation folder (start-up steps 2 and 3).

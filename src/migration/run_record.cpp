@@ -18,8 +18,9 @@ constexpr REGSAM kView = KEY_WOW64_32KEY;
 constexpr wchar_t kKeySecurity[] = L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
 constexpr size_t kMaxValueChars = 64;
 
-const wchar_t* const kStepNames[] = {L"",         L"drivers", L"old-services", L"registration",
-                                     L"local-ui", L"start",   L"cleanup",      L"rampart"};
+const wchar_t* const kStepNames[] = {L"",        L"drivers",      L"old-services",
+                                     L"registration", L"local-ui", L"start",
+                                     L"cleanup", L"rampart",      L"after-restart"};
 const wchar_t* const kUiActionNames[] = {L"", L"install", L"remove"};
 
 // The stored names of the values of an enumeration; index 0 (the empty name) stands for none,
@@ -191,6 +192,7 @@ DWORD writeLastRun(const LastRunRecord& record) {
             setText(key, L"Version", record.version),
             setText(key, L"Ended", record.ended),
             setText(key, L"NewAgent", record.newAgent),
+            setText(key, L"Result", record.result),
         };
         return firstFailure(results);
     });
@@ -204,7 +206,19 @@ DWORD readLastRun(LastRunRecord& record) {
         record.version = readText(key, L"Version");
         record.ended = readText(key, L"Ended");
         record.newAgent = readText(key, L"NewAgent");
+        record.result = readText(key, L"Result");
     });
+}
+
+DWORD clearLastRunResult() {
+    win::ScopedRegKey key;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLastRunKey, 0, KEY_SET_VALUE | kView,
+                            key.receive());
+    if (rc == ERROR_SUCCESS)
+        rc = RegDeleteValueW(key.get(), L"Result");
+    if (rc == ERROR_SUCCESS)
+        rc = RegFlushKey(key.get());
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(rc);
 }
 
 std::wstring utcNow() {

@@ -6,7 +6,8 @@
 //   first change and removed after its last step, so a run that finds it knows that an earlier
 //   one was cut off (killed, or the host lost power) and finishes the job.
 // - "LastRun": how the last run that got to its end ended, for a deployment system's detection
-//   rule: path, exit code, version, time, and the state of the new agent's service.
+//   rule: path, exit code, version, time, the state of the new agent's service, and the result
+//   for the host ("migrated" only when the migration is complete and the new agent runs).
 #pragma once
 
 #include <windows.h>
@@ -27,6 +28,7 @@ enum class MigrationStep {
     Start,         // KLOTarvos started
     Cleanup,       // policy files deleted
     Rampart,       // the application-protection program run
+    AfterRestart,  // all done but services that can be registered only after a restart
 };
 const wchar_t* stepName(MigrationStep step);  // "drivers", ...; "" for None
 MigrationStep stepByName(const std::wstring& name);
@@ -58,9 +60,15 @@ struct LastRunRecord {
     std::wstring version;
     std::wstring ended;     // "YYYY-MM-DDThh:mm:ssZ"
     std::wstring newAgent;  // agentStateName() of KLOTarvos at the end
+    // What the run left the host as: "migrated" (no migration record left and the new agent
+    // seen running), "restart-needed" or "failed". A detection rule keys on "migrated".
+    std::wstring result;
 };
 DWORD writeLastRun(const LastRunRecord& record);
 DWORD readLastRun(LastRunRecord& record);
+// Removes LastRun's "Result" when a migration begins: a run cut off before its end must not
+// leave an earlier "migrated" standing for a host that is being changed.
+DWORD clearLastRunResult();
 
 // The current time in UTC as "YYYY-MM-DDThh:mm:ssZ".
 std::wstring utcNow();

@@ -23,11 +23,12 @@ enum class Outcome {
     Unreadable,     // the file could not be read
     NotALog,        // not a log of this tool
     NoLog,          // a host of the inventory whose log was never collected
+    RestartNeeded,  // the new agent runs; the first run after a restart finishes the migration
     FollowUp,       // the new agent started, but a step failed in a way that needs a person
     StartedAfterRescue,
     Started,
 };
-constexpr int kOutcomeCount = 11;
+constexpr int kOutcomeCount = 12;
 
 struct OutcomeInfo {
     Outcome outcome;
@@ -75,6 +76,7 @@ enum class CauseId {
     Unreadable,
     NotALog,
     NoLog,
+    RestartNeeded,  // exit code 3010: a service waits for a restart to be registered again
     // Follow-up: the new agent started. The most serious first: of several, a run gets the
     // first of these.
     PolicyCopyLeft,

@@ -63,6 +63,7 @@ const char* barColour(Outcome outcome) {
         case Outcome::NotALog:
         case Outcome::NoLog:
             return "#e0a000";
+        case Outcome::RestartNeeded:
         case Outcome::FollowUp:
             return "#a0a000";
         case Outcome::StartedAfterRescue:

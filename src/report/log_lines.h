@@ -31,6 +31,7 @@ enum class LineId {
     EndRecord,       // the run's last record: exit code, path, state of the new agent
     AlreadyRunning,  // the new agent's service was found running
     Resumed,         // an interrupted migration is taken up again
+    RestartNeeded,   // the migration waits for a restart (exit code 3010)
 };
 
 enum class Section { StartUp, Migration, Restart, Drivers, PolicyUi, End };
@@ -71,7 +72,7 @@ struct LineMatch {
     const LogLine* line = nullptr;
     int64_t numbers[3] = {};  // the values of the first three {N}
     size_t numberCount = 0;
-    std::string_view texts[3];  // what the first three text placeholders stand for
+    std::string_view texts[4];  // what the first four text placeholders stand for
     size_t textCount = 0;
 };
 

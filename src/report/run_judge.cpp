@@ -131,7 +131,11 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
             endExitCode_ = match.numbers[0];
             endPath_.assign(match.texts[1]);
             endAgent_.assign(match.texts[2]);
+            endResult_.assign(match.textCount > 3 ? match.texts[3] : std::string_view());
             endRecord_.record = message.substr(0, kMaxFailureText);
+            break;
+        case LineId::RestartNeeded:
+            remember(restartNeeded_, CauseId::RestartNeeded, message);
             break;
         case LineId::AlreadyRunning:
             alreadyRunning_ = true;
@@ -228,6 +232,16 @@ void RunJudge::outcome(HostReport& report) const {
         report.cause = endRecord_;
         report.cause.id =
             endAgent_ == "start-pending" ? CauseId::AgentStartPending : CauseId::AgentStopped;
+    }
+    // The new agent runs, but the migration is finished only by the first run after a restart.
+    const bool restartNeeded =
+        endResult_ == "restart-needed" || (endResult_.empty() && endExitCode_ == 3010);
+    if (restartNeeded && started) {
+        report.outcome = Outcome::RestartNeeded;
+        report.cause = restartNeeded_;
+        report.cause.id = CauseId::RestartNeeded;
+        report.reason = "exit code 3010: the first run after a restart finishes the migration";
+        return;
     }
     if (resumed_)
         addReason(report, "finished a migration that an earlier run began");

@@ -83,6 +83,7 @@ class RunJudge {
     int64_t endExitCode_ = 0;
     std::string endPath_;
     std::string endAgent_;
+    std::string endResult_;  // empty in the end record of a tool before 1.2
     bool alreadyRunning_ = false;
     bool resumed_ = false;
 
@@ -94,6 +95,7 @@ class RunJudge {
     Cause triedOld_;
     Cause oldFailed_;
     Cause endRecord_;
+    Cause restartNeeded_;
     Cause followUp_;
 
     std::vector<Failure> failures_;

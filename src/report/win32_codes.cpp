@@ -53,6 +53,12 @@ constexpr Win32Code kCodes[] = {
      "The name is already in use as either a service name or a service display name."},
     {1223, "ERROR_CANCELLED", "The operation was canceled by the user."},
     {1313, "ERROR_NO_SUCH_PRIVILEGE", "A specified privilege does not exist."},
+    {1618, "ERROR_INSTALL_ALREADY_RUNNING",
+     "Another installation is already in progress. Complete that installation before proceeding "
+     "with this install."},
+    {3010, "ERROR_SUCCESS_REBOOT_REQUIRED",
+     "The requested operation is successful. Changes will not be effective until the system is "
+     "rebooted."},
 };
 
 }  // namespace

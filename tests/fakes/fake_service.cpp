@@ -3,6 +3,7 @@
 //   service [N]  run as a service until stopped; run directly, exit with N (default)
 //   hang         never answer the service control manager (sleep until killed)
 //   hangonce     hang on the first start (leaves "X.exe.hung"), run as a service afterwards
+//   pending      answer the service control manager, then stay start-pending until killed
 //   exit N       exit at once with N
 //   wait [N]     wait until "X.exe.release" exists, then exit with N
 //   resident     start a copy of itself that hangs, handing it every inheritable handle (as a
@@ -19,6 +20,7 @@
 namespace {
 
 SERVICE_STATUS_HANDLE gStatusHandle = nullptr;
+bool gPending = false;
 
 void report(DWORD state) {
     SERVICE_STATUS status = {};
@@ -41,6 +43,18 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
     gStatusHandle = RegisterServiceCtrlHandlerExW(L"", handler, nullptr);
     if (!gStatusHandle)
         return;
+    if (gPending) {
+        // A hung start: it never gets further, and accepts no stop.
+        SERVICE_STATUS status = {};
+        status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+        status.dwCurrentState = SERVICE_START_PENDING;
+        status.dwWaitHint = 5000;
+        for (;;) {
+            ++status.dwCheckPoint;
+            SetServiceStatus(gStatusHandle, &status);
+            Sleep(1000);
+        }
+    }
     report(SERVICE_RUNNING);
     Sleep(INFINITE);
 }
@@ -92,6 +106,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == "exit")
         return code;
+    gPending = mode == "pending";
     wchar_t name[] = L"";
     SERVICE_TABLE_ENTRYW table[] = {{name, serviceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table))

@@ -10,7 +10,8 @@ using host::setWineVersion;
 TEST_F(HostTest, NoNewAgentFilesLogsBannerAndStartsGlacis) {
     registerGlacis();
     auto result = runRelocator();
-    EXPECT_EQ(result.exitCode, 0u) << result.output;
+    // Nothing was upgraded: a deployment system must not count the host as done.
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << result.output;
     EXPECT_EQ(records(), (Lines{
                              "INFO: starting Logging Now\n ",
                              "ERROR: *** AGENT UPGRADE FAILED. PLEASE GENERATE AGENT BUILD AND "
@@ -24,7 +25,7 @@ TEST_F(HostTest, NoNewAgentFilesLogsBannerAndStartsGlacis) {
 
 TEST_F(HostTest, FallbackWithoutGlacisLogsTheFailedStart) {
     auto result = runRelocator();
-    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     Lines log = records();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[3], "ERROR: Can't Start Glacisd Service.\n");
@@ -36,7 +37,7 @@ TEST_F(HostTest, FallbackRunsRampartFromTheWorkingFolder) {
     registerRampart();
     host::installFake(L"fake_service.exe", work + L"\\Rampart.exe", "exit 0");
     auto result = runRelocator();
-    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     Lines log = records();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[3], "INFO: Rampart DETECTED. Starting it\n");
@@ -50,7 +51,7 @@ TEST_F(HostTest, AnArgumentForbidsTheMigration) {
     registerGlacis();
     host::installFake(L"fake_service.exe", install + L"\\thService.exe");
     auto result = runRelocator(L" --anything");
-    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     Lines log = records();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1].rfind("ERROR: *** AGENT UPGRADE FAILED", 0), 0u);
@@ -62,7 +63,7 @@ TEST_F(HostTest, RegisteredNewAgentWithoutItsExecutableFallsBack) {
     registerGlacis();
     ASSERT_EQ(host::createService(L"KLOTarvos", L"\"" + install + L"\\thService.exe\""), 0u);
     auto result = runRelocator();
-    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     Lines log = records();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1].rfind("ERROR: *** AGENT UPGRADE FAILED", 0), 0u);

@@ -269,7 +269,17 @@ class HostTest : public ::testing::Test {
         const std::string& end = all.back();
         const size_t at = end.find("new agent: ");
         return at == std::string::npos ? std::string()
-                                       : end.substr(at + 11, end.find(')', at) - at - 11);
+                                       : end.substr(at + 11, end.find_first_of(",)", at) - at - 11);
+    }
+    // The end record's result for the host ("migrated", "restart-needed", "failed").
+    std::string endResult() {
+        const Lines all = logRecords(logPath());
+        if (all.empty() || !isEndRecord(all.back()))
+            return std::string();
+        const std::string& end = all.back();
+        const size_t at = end.find(", result: ");
+        return at == std::string::npos ? std::string()
+                                       : end.substr(at + 10, end.find(')', at) - at - 10);
     }
 
     // The records of the service steps alone: those of the driver and local UI steps dropped.

@@ -421,14 +421,57 @@ TEST_F(RerunTest, ALeftOverHelperHoldsNeitherTheOutputPipeNorTheLog) {
     expectReport("restart", "started");
 }
 
-// A power loss in the middle of a migration: the tool is killed, then every process of the
-// prefix ends and the next one starts the automatic-start services again, as a boot does
-// (tests/host/power-loss.sh runs the two halves with that restart between them).
-class PowerLossTest : public RerunTest {
+// A hung new agent is never reported as success: the migration's start is accepted but the
+// agent stays start-pending; the deployment system's retry takes the restart path, whose rescue
+// (end the process, start once more) fails as well.
+TEST_F(RerunTest, AHungNewAgentEndsEveryRunWithAFailureCode) {
+    typicalHost();
+    const std::wstring agent = install + L"\\thService.exe";
+    host::setMode(agent, "pending");
+    const auto migration = runRelocator();
+    EXPECT_EQ(migration.exitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+    EXPECT_EQ(endAgentState(), "start-pending");
+    EXPECT_EQ(endResult(), "failed");
+    const Lines log = records();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "ERROR: KLOTarvos was not seen running within 30 s (state: start-pending)\n"),
+              log.end());
+    expectReport("migration", "not-running", host::ReportExit::Exact, "agent-start-pending");
+
+    // The retry: the service answers its start with 1056 as a running one would.
+    const auto retry = runRelocator();
+    EXPECT_EQ(retry.exitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+    EXPECT_NE(lastCheck().find("\"id\":\"new-agent-start-pending\""), std::string::npos);
+    EXPECT_EQ(readNumber(kLastRunKey, L"ExitCode"), retry.exitCode);
+    EXPECT_EQ(readText(kLastRunKey, L"Result"), "failed");
+    EXPECT_EQ(readText(kLastRunKey, L"NewAgent"), endAgentState());
+    const Lines rescue = serviceRecords();
+    const Lines expected = {
+        "INFO: starting Logging Now\n ",
+        "INFO: Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..\n",
+        "ERROR: KLOTarvos was not seen running within 30 s (state: start-pending)\n",
+        "INFO: thService.exe seems to be stuck in 1053. Terminating and restarting\n",
+        "INFO: Terminating thService, It Should'nt be running now\n",
+        "INFO: Terminated thService\n",
+        "INFO: SuccessFully Started thService\n",
+        "ERROR: KLOTarvos was not seen running within 30 s (state: start-pending)\n",
+        "INFO: Can't Start thService. Trying start Glacisd and Rampart\n",
+        "INFO: Rampart DETECTED. Starting it\n"};
+    EXPECT_EQ(rescue, expected);
+    EXPECT_EQ(host::runsOf(agent).size(), 2u) << "the rescue's start made no new process";
+    EXPECT_EQ(readText(kLastRunKey, L"Path"), "restart");
+    expectReport("restart", "not-running", host::ReportExit::Exact, "agent-start-pending");
+    host::killByName(L"thService.exe");
+}
+
+// Scenarios with a restart of the host between two halves (tests/host/restart-between.sh runs
+// them): every process of the prefix ends, and the next one starts the automatic-start services
+// again, as a boot does.
+class PrefixRestartTest : public RerunTest {
   protected:
     bool secondHalf() const {
         return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())
-                   .find("RunAgain") != std::string::npos;
+                   .find("AfterTheRestart") != std::string::npos;
     }
     void SetUp() override {
         if (!secondHalf())
@@ -440,20 +483,81 @@ class PowerLossTest : public RerunTest {
     }
 };
 
-TEST_F(PowerLossTest, DISABLED_CutAfterTheNewAgentIsRegistered) {
+// A power loss in the middle of a migration: the tool is killed, then the host restarts.
+TEST_F(PrefixRestartTest, DISABLED_CutAfterTheNewAgentIsRegistered) {
     typicalHost(bigPolicy());
     ASSERT_TRUE(killWhen([] { return host::queryService(L"KLOTarvos").exists; }));
     ASSERT_TRUE(keyExists(kMigrationKey));
     expectReport("migration", "incomplete", host::ReportExit::Unknown);
 }
 
-TEST_F(PowerLossTest, DISABLED_RunAgainAfterTheRestart) {
+TEST_F(PrefixRestartTest, DISABLED_RunAgainAfterTheRestart) {
     ASSERT_TRUE(keyExists(kMigrationKey)) << "run the first half first";
     // The new agent's service is registered for automatic start: the "boot" started it.
     ASSERT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 30000));
     runAgainAndExpectMigrated(ERROR_SERVICE_ALREADY_RUNNING);
     const Lines log = records();
     EXPECT_NE(std::find(log.begin(), log.end(), "INFO: KLOTarvos is already running\n"), log.end());
+}
+
+// The old agent runs while the migration deletes it: its service is only marked for deletion and
+// cannot be registered again before a restart. The run says so with 3010 and keeps its record; a
+// retry before the restart says the same; the first run after the restart finishes the job.
+TEST_F(PrefixRestartTest, DISABLED_RunningOldAgentNeedsARestart) {
+    typicalHost();
+    ASSERT_EQ(host::startService(L"Glacis"), 0u);
+    auto result = runRelocator();
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_NE(lastCheck().find("\"id\":\"old-agent-running\""), std::string::npos);
+    const Lines log = records();
+    for (const char* line :
+         {"ERROR: Glacisd can't be removed with errcode: 1072\n",
+          "ERROR: Glacisd can't be added with errcode: 1072\n",
+          "WARN: Restart needed: Glacis stays marked for deletion until the host restarts. The "
+          "first run after the restart registers it and finishes the migration\n"}) {
+        EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
+    }
+    EXPECT_EQ(endAgentState(), "running");
+    EXPECT_EQ(endResult(), "restart-needed");
+    EXPECT_EQ(readText(kMigrationKey, L"Step"), "after-restart");
+    EXPECT_EQ(readText(kLastRunKey, L"Result"), "restart-needed");
+    expectReport("migration", "restart-needed", host::ReportExit::Exact, "restart-needed");
+
+    // A retry before the restart: only the registration and the start are left, and the
+    // registration still waits.
+    result = runRelocator();
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_NE(lastCheck().find("\"id\":\"restart-pending\""), std::string::npos) << lastCheck();
+    EXPECT_TRUE(host::queryService(L"Glacis").exists);
+    EXPECT_EQ(readText(kLastRunKey, L"Result"), "restart-needed");
+    expectReport("migration", "restart-needed", host::ReportExit::Exact, "restart-needed");
+}
+
+TEST_F(PrefixRestartTest, DISABLED_FirstRunAfterTheRestartFinishes) {
+    ASSERT_TRUE(keyExists(kMigrationKey)) << "run the first half first";
+    // Windows deletes a service marked for deletion when the host restarts; where the prefix's
+    // restart left it registered, do what Windows does.
+    if (host::queryService(L"Glacis").exists)
+        host::removeService(L"Glacis");
+    ASSERT_FALSE(host::queryService(L"Glacis").exists);
+    ASSERT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 30000));
+    // Not yet detected as done.
+    EXPECT_EQ(readText(kLastRunKey, L"Result"), "restart-needed");
+
+    auto result = runRelocator();
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == ERROR_SERVICE_ALREADY_RUNNING)
+        << result.exitCode;
+    const Lines log = records();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1].rfind("INFO: Finishing the migration begun ", 0), 0u) << log[1];
+    for (const std::string& record : log) {
+        if (record.rfind("ERROR: ", 0) == 0 || record.rfind("WARN: ", 0) == 0)
+            ADD_FAILURE() << record;
+    }
+    EXPECT_EQ(hostState(), migratedState());
+    EXPECT_EQ(readText(kLastRunKey, L"Result"), "migrated");
+    EXPECT_EQ(endResult(), "migrated");
+    expectReport("migration", "started");
 }
 
 }  // namespace

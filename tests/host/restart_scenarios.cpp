@@ -58,8 +58,10 @@ TEST_F(RestartTest, StartSucceedsAndRampartRuns) {
 TEST_F(RestartTest, FailedStartWithoutAgentProcessStartsGlacisOnly) {
     host::setMode(install + L"\\thService.exe", "exit 1");
     auto result = runRelocator();
-    // Rampart is not registered: its removal fails with 1060 and the exit code is 0.
-    EXPECT_EQ(result.exitCode, 0u);
+    // Rampart is not registered: its removal fails with 1060. The new agent does not run, so the
+    // exit code is the start's failure, not the 0 that Rampart's absence would give.
+    EXPECT_NE(result.exitCode, 0u);
+    EXPECT_NE(result.exitCode, static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
     EXPECT_EQ(serviceRecords(),
               (Lines{"INFO: starting Logging Now\n ", kDetected, kTryOld, kRemovingRampart,
                      "ERROR: Rampart can't be removed with errcode: 1060\n"}));
