@@ -84,18 +84,21 @@ std::string logOf(int host) {
     append(text, stamp, {logfmt::kLevelInfo, "starting Logging Now\n "});
     const bool current = host % 20 != 7;
     if (current)
-        append(text, stamp, {logfmt::kLevelInfo, "Relocator 1.1.0 started as process 2412\n"});
+        append(text, stamp, {logfmt::kLevelInfo, "Relocator 1.2.0 started as process 2412\n"});
     const int kind = host % 100;
     const char* end = nullptr;
     if (kind < 10) {
         for (const Line& line : kRestart)
             append(text, stamp, line);
-        end = "Relocator 1.1.0 finished with exit code 0 (path: restart, new agent: running)\n";
+        end =
+            "Relocator 1.2.0 finished with exit code 0 (path: restart, new agent: running, "
+            "result: migrated)\n";
     } else if (kind < 14) {
         for (const Line& line : kFallback)
             append(text, stamp, line);
         end =
-            "Relocator 1.1.0 finished with exit code 0 (path: fallback, new agent: not-started)\n";
+            "Relocator 1.2.0 finished with exit code 2 (path: fallback, new agent: not-started, "
+            "result: failed)\n";
     } else {
         // Stopped runs end after the filter driver step.
         const size_t lines = kind < 16 ? 8 : std::size(kMigration);
@@ -104,11 +107,12 @@ std::string logOf(int host) {
         if (kind < 19 && kind >= 16) {
             append(text, stamp, kStartFailed);
             end =
-                "Relocator 1.1.0 finished with exit code 1053 (path: migration, new agent: "
-                "stopped)\n";
+                "Relocator 1.2.0 finished with exit code 1053 (path: migration, new agent: "
+                "stopped, result: failed)\n";
         } else if (kind >= 16) {
             end =
-                "Relocator 1.1.0 finished with exit code 0 (path: migration, new agent: running)\n";
+                "Relocator 1.2.0 finished with exit code 0 (path: migration, new agent: running, "
+                "result: migrated)\n";
         }
     }
     if (current && end != nullptr)

@@ -66,6 +66,8 @@ TEST(Win32Codes, TableAgreesWithTheSystemsMessages) {
         {1078, "Duplicate service name."},
         {1223, "Operation canceled by user."},
         {1313, "No such privilege."},
+        {1618, "Installation already running."},
+        {3010, ""},  // Wine has no message for it
     };
     size_t count = 0;
     const report::Win32Code* codes = report::win32Codes(count);
