@@ -5,6 +5,19 @@
 #include "win/scoped.h"
 #include "win/strings.h"
 
+namespace {
+
+std::function<void(HANDLE, const std::wstring&)>& childStartedObserver() {
+    static std::function<void(HANDLE, const std::wstring&)> observer;
+    return observer;
+}
+
+}  // namespace
+
+void setChildStartedObserver(std::function<void(HANDLE, const std::wstring&)> observer) {
+    childStartedObserver() = std::move(observer);
+}
+
 DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& currentFolder) try {
     if (gLogger)
         logMessage(gLogger, LOG_INFO, L"ExecuteCommand: %s \n", commandLine.c_str());
@@ -36,6 +49,8 @@ DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& curren
         return error;
     }
 
+    if (childStartedObserver())
+        childStartedObserver()(processHandle.get(), commandLine);
     WaitForSingleObject(processHandle.get(), INFINITE);
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(processHandle.get(), &exitCode))

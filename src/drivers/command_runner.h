@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // Characters CreateProcessW accepts in a command line, the terminator included.
@@ -16,3 +17,7 @@ constexpr size_t kMaxCommandLineChars = 32767;
 // of any length up to the system's limit runs whole; a longer one is refused with an ERROR line
 // and ERROR_FILENAME_EXCED_RANGE (206), and nothing is run.
 DWORD ExecuteCommand(const std::wstring& commandLine, const std::wstring& currentFolder);
+
+// Told of each program ExecuteCommand starts, before it is waited for (the migration records
+// it, so that a later run can find an installer that a killed run left running). Empty: none.
+void setChildStartedObserver(std::function<void(HANDLE process, const std::wstring& commandLine)> observer);

@@ -12,7 +12,7 @@
 #include "migration/plan.h"
 #include "migration/version.h"
 #include "personality/personality_win.h"
-#include "report/text_escape.h"
+#include "text/utf8_text.h"
 #include "win/library_search.h"
 #include "win/strings.h"
 
@@ -28,7 +28,7 @@ std::string utf8(const std::wstring& text) {
 }
 
 std::string json(const std::wstring& text) {
-    return "\"" + report::jsonEscape(utf8(text)) + "\"";
+    return "\"" + text::jsonEscape(utf8(text)) + "\"";
 }
 
 std::wstring hostName() {
@@ -66,7 +66,12 @@ std::string jsonPlan(const RunPlan& plan, const RunContext& context) {
                       ",\"localUi\":" + json(plan.localUi) + ",\"steps\":[";
     for (size_t i = 0; i < plan.steps.size(); ++i)
         out += (i ? "," : "") + json(plan.steps[i]);
-    out += "],\"programs\":[";
+    out += "],\"skipped\":[";
+    for (size_t i = 0; i < plan.skipped.size(); ++i)
+        out += (i ? "," : "") + json(plan.skipped[i]);
+    out += std::string("],\"leftOverPolicyText\":") +
+           (plan.leftOverPolicyText ? "true" : "false");
+    out += ",\"programs\":[";
     for (size_t i = 0; i < plan.programs.size(); ++i)
         out += (i ? "," : "") + json(plan.programs[i]);
     out += "],\"problems\":[";

@@ -99,6 +99,15 @@ DWORD runPath(RunContext& context, int argc) {
     const bool resume = readMigrationRecord(interrupted) == ERROR_SUCCESS;
     const bool tarvosKey = win::keyPresent(HKEY_LOCAL_MACHINE, kTarvosServiceKey);
     context.path = choosePath(resume, tarvosKey, fileExists(context.tarvosExecutable), argc);
+    if (resume && context.path != RunPath::Migration) {
+        // Kept for the run that can finish it; said, so that nobody takes this run for that one.
+        logMessage(gLogger, LOG_WARN,
+                   L"A migration begun %s by Relocator %s is not finished (last step begun: %s). "
+                   L"This run leaves it to the first run without arguments that finds %s\n",
+                   interrupted.begun.c_str(), interrupted.version.c_str(),
+                   interrupted.step == MigrationStep::None ? L"unknown" : stepName(interrupted.step),
+                   context.tarvosExecutable.c_str());
+    }
     switch (context.path) {
         case RunPath::Restart:
             return RestartPath(context);

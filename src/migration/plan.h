@@ -24,7 +24,11 @@ struct RunPlan {
     RunPath path = RunPath::Fallback;
     std::wstring fallbackReason;
     bool resumes = false;  // an interrupted migration is taken up again
+    bool recordFound = false;  // a migration record is there, whatever the path
     MigrationRecord interrupted;
+    // The steps of a resumed migration that the run skips, by their record names.
+    std::vector<std::wstring> skipped;
+    bool leftOverPolicyText = false;  // a policy.txt that the run deletes first
     bool lastRunKnown = false;
     LastRunRecord lastRun;
     GuardProbe runningNow = GuardProbe::Free;
@@ -38,6 +42,25 @@ struct RunPlan {
 
 // The plan for the host the context describes (its paths built as the run builds them).
 RunPlan planRun(const RunContext& context, const Personality& personality);
+
+// Adds to a plan: the migration's steps describe themselves through it.
+class PlanBuilder {
+  public:
+    explicit PlanBuilder(RunPlan& plan) : plan_(plan) {}
+    void step(const std::wstring& text) { plan_.steps.push_back(text); }
+    void problem(const char* id,
+                 const std::wstring& text,
+                 const std::wstring& consequence,
+                 const std::wstring& action) {
+        plan_.problems.push_back({id, text, consequence, action});
+    }
+    // A program the run starts: a step, the command line, and a problem when it is missing.
+    void program(const std::wstring& commandLine, const wchar_t* installers);
+    void localUi(const std::wstring& decision) { plan_.localUi = decision; }
+
+  private:
+    RunPlan& plan_;
+};
 
 // The program a command line starts: the text inside its leading quotes.
 std::wstring programOf(const std::wstring& commandLine);

@@ -18,10 +18,10 @@ constexpr REGSAM kView = KEY_WOW64_32KEY;
 constexpr wchar_t kKeySecurity[] = L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
 constexpr size_t kMaxValueChars = 64;
 
-const wchar_t* const kStepNames[] = {L"",        L"drivers",      L"old-services",
-                                     L"registration", L"local-ui", L"start",
-                                     L"cleanup", L"rampart",      L"after-restart"};
-const wchar_t* const kUiActionNames[] = {L"", L"install", L"remove"};
+const wchar_t* const kStepNames[] = {L"",         L"drivers", L"old-services", L"registration",
+                                     L"local-ui", L"start",   L"cleanup",      L"rampart"};
+const wchar_t* const kUiActionNames[] = {L"", L"install", L"remove", L"keep", L"absent"};
+constexpr size_t kMaxChildrenChars = 1024;
 
 // The stored names of the values of an enumeration; index 0 (the empty name) stands for none,
 // and for any name a later version may have written.
@@ -127,6 +127,41 @@ DWORD readRecord(const wchar_t* path, const std::function<void(HKEY)>& readValue
     return ERROR_NOT_ENOUGH_MEMORY;
 }
 
+// "pid:created:program" for each child, joined by ';'.
+std::wstring childrenText(const std::vector<RecordedChild>& children) {
+    std::wstring text;
+    for (const RecordedChild& child : children) {
+        if (!text.empty())
+            text += L";";
+        text += win::formatWide(L"%u:%I64u:%s", child.processId, child.created,
+                                child.program.c_str());
+    }
+    return text;
+}
+
+std::vector<RecordedChild> childrenFrom(const std::wstring& text) {
+    std::vector<RecordedChild> children;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(L';', at);
+        if (end == std::wstring::npos)
+            end = text.size();
+        const std::wstring item = text.substr(at, end - at);
+        const size_t first = item.find(L':');
+        const size_t second = first == std::wstring::npos ? first : item.find(L':', first + 1);
+        if (second != std::wstring::npos) {
+            RecordedChild child;
+            child.processId = static_cast<DWORD>(wcstoul(item.c_str(), nullptr, 10));
+            child.created = _wcstoui64(item.c_str() + first + 1, nullptr, 10);
+            child.program = item.substr(second + 1);
+            if (child.processId != 0 && child.created != 0)
+                children.push_back(child);
+        }
+        at = end + 1;
+    }
+    return children;
+}
+
 }  // namespace
 
 const wchar_t* stepName(MigrationStep step) {
@@ -145,6 +180,25 @@ UiAction uiActionByName(const std::wstring& name) {
     return static_cast<UiAction>(indexOf(kUiActionNames, name));
 }
 
+long long recordAgeDays(const MigrationRecord& record) {
+    SYSTEMTIME begun = {};
+    if (record.begun.size() != 20 ||
+        swscanf(record.begun.c_str(), L"%4hu-%2hu-%2huT%2hu:%2hu:%2huZ", &begun.wYear,
+                &begun.wMonth, &begun.wDay, &begun.wHour, &begun.wMinute, &begun.wSecond) != 6) {
+        return -1;
+    }
+    FILETIME then = {};
+    FILETIME now = {};
+    if (!SystemTimeToFileTime(&begun, &then))
+        return -1;
+    GetSystemTimeAsFileTime(&now);
+    const auto number = [](const FILETIME& t) {
+        return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    constexpr long long kTicksPerDay = 864000000000LL;
+    return (number(now) - number(then)) / kTicksPerDay;
+}
+
 DWORD readMigrationRecord(MigrationRecord& record) {
     record = MigrationRecord();
     return readRecord(kMigrationKey, [&record](HKEY key) {
@@ -156,6 +210,14 @@ DWORD readMigrationRecord(MigrationRecord& record) {
         record.begun = readText(key, L"Begun");
         record.version = readText(key, L"Version");
         readNumber(key, L"Runs", record.runs);
+        readNumber(key, L"Done", record.done);
+        record.agentFiles = readText(key, L"AgentFiles");
+        std::wstring children;
+        win::readStringValue(key, L"Children", kMaxChildrenChars, children);
+        record.children = childrenFrom(children);
+        DWORD restart = 0;
+        readNumber(key, L"RestartWait", restart);
+        record.restartWait = restart != 0;
     });
 }
 
@@ -168,6 +230,10 @@ DWORD writeMigrationRecord(const MigrationRecord& record) {
             setText(key, L"Begun", record.begun),
             setText(key, L"Version", record.version),
             setNumber(key, L"Runs", record.runs),
+            setNumber(key, L"Done", record.done),
+            setText(key, L"AgentFiles", record.agentFiles),
+            setText(key, L"Children", childrenText(record.children)),
+            setNumber(key, L"RestartWait", record.restartWait ? 1 : 0),
         };
         return firstFailure(results);
     });

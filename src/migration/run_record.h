@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 constexpr wchar_t kToolKey[] = L"SOFTWARE\\QSX\\Relocator";
 constexpr wchar_t kMigrationKey[] = L"SOFTWARE\\QSX\\Relocator\\Migration";
@@ -28,16 +29,25 @@ enum class MigrationStep {
     Start,         // KLOTarvos started
     Cleanup,       // policy files deleted
     Rampart,       // the application-protection program run
-    AfterRestart,  // all done but services that can be registered only after a restart
 };
+constexpr int kMigrationStepCount = static_cast<int>(MigrationStep::Rampart) + 1;
 const wchar_t* stepName(MigrationStep step);  // "drivers", ...; "" for None
 MigrationStep stepByName(const std::wstring& name);
 
-// What the local UI step set out to do, so that a run cut off in the middle of it is finished
-// the same way.
-enum class UiAction { None, Install, Remove };
-const wchar_t* uiActionName(UiAction action);  // "install", "remove", ""
+// What the local UI step decided, so that a run cut off in the middle of it is finished the same
+// way, and a later run can tell from the host whether it was done: Install and Keep want the
+// program and its shortcuts there, Remove and Absent want them gone.
+enum class UiAction { None, Install, Remove, Keep, Absent };
+const wchar_t* uiActionName(UiAction action);  // "install", "remove", "keep", "absent", ""
 UiAction uiActionByName(const std::wstring& name);
+
+// A program a migration started and waited for (an installer), as a later run finds it again:
+// a process id is reused, its creation time with it is not.
+struct RecordedChild {
+    DWORD processId = 0;
+    unsigned long long created = 0;  // FILETIME as a number
+    std::wstring program;            // its file name, for the log
+};
 
 struct MigrationRecord {
     MigrationStep step = MigrationStep::None;  // the step begun last
@@ -46,7 +56,18 @@ struct MigrationRecord {
     std::wstring begun;    // "YYYY-MM-DDThh:mm:ssZ"
     std::wstring version;  // of the tool that began it
     DWORD runs = 0;        // runs that have worked on it
+    DWORD done = 0;        // a bit per MigrationStep whose work a run finished
+    std::wstring agentFiles;  // fileIdentity of thService.exe when the drivers were installed
+    std::vector<RecordedChild> children;  // installers started and not yet seen to end
+    bool restartWait = false;  // it ended with 3010: services wait for a restart
+
+    bool isDone(MigrationStep s) const { return (done & bit(s)) != 0; }
+    void setDone(MigrationStep s) { done |= bit(s); }
+    static DWORD bit(MigrationStep s) { return 1u << static_cast<int>(s); }
 };
+
+// Days since the record's "begun" time; -1 when it cannot be read.
+long long recordAgeDays(const MigrationRecord& record);
 
 // 0 and the record when one is there; ERROR_FILE_NOT_FOUND when none is.
 DWORD readMigrationRecord(MigrationRecord& record);

@@ -6,7 +6,6 @@
 #include "win/file_exists.h"
 #include "migration/server_core.h"
 #include "policy_ui/local_ui.h"
-#include "policy_ui/policy_reader.h"
 
 void networkDriverStep(const RunContext& context) {
     UpdateNetworkDrivers(context.installDir);
@@ -28,18 +27,13 @@ UiStep decideUiStep(bool wanted, bool present, UiAction interrupted) {
 
 void localUiStep(const RunContext& context,
                  const std::wstring& programFolder,
+                 bool wanted,
                  UiAction interrupted,
                  const std::function<void(UiAction)>& record) {
-    bool includeLocalGUI = false;
-    if (!readPolicy(context.installDir, includeLocalGUI)) {
-        logMessage(gLogger, LOG_ERROR, L"Something went wrong with reading policy file\n");
-        return;
-    }
-    // A Server Core installation has no desktop: the policy's request is overruled there.
-    bool wanted = includeLocalGUI && !runsOnServerCore();
     const UiStep step = decideUiStep(wanted, fileExists(context.uiExecutable), interrupted);
     switch (step) {
         case UiStep::Keep:
+            record(UiAction::Keep);
             logMessage(gLogger, LOG_INFO, L"UI should be installed and exists\n");
             break;
         case UiStep::Install:
@@ -64,11 +58,13 @@ void localUiStep(const RunContext& context,
             break;
         case UiStep::RemoveShortcuts:
             // The program is gone, its shortcuts perhaps not yet.
+            record(UiAction::Remove);
             logMessage(gLogger, LOG_INFO,
                        L"UI removal was cut off by an earlier run. Deleting its shortcuts..\n");
             removeUiShortcuts();
             break;
         case UiStep::Nothing:
+            record(UiAction::Absent);
             logMessage(gLogger, LOG_INFO,
                        L"UI should NOT be installed and doesn't exists. Doing nothing...\n");
             break;

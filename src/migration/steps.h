@@ -17,11 +17,13 @@ void filterDriverStep(const RunContext& context);
 enum class UiStep { Keep, Install, InstallAgain, Remove, RemoveShortcuts, Nothing };
 UiStep decideUiStep(bool wanted, bool present, UiAction interrupted);
 
-// Brings the user interface in line with the policy. `interrupted` is what a run cut off in this
-// step had set out to do (None on a first run): its installation or removal is finished even
-// though the program's presence already says otherwise. `record` is told the action before it
-// starts.
+// Brings the user interface in line with what is wanted (the policy, overruled on Server
+// Core), logging the specified decision. `interrupted` is what a run cut off in this step had set
+// out to do (None on a first run): its installation or removal is finished even though the
+// program's presence already says otherwise. `record` is told the decision before anything is
+// changed.
 void localUiStep(const RunContext& context,
                  const std::wstring& programFolder,
+                 bool wanted,
                  UiAction interrupted,
                  const std::function<void(UiAction)>& record);

@@ -177,6 +177,29 @@ void removeUiShortcuts() try {
     // Out of memory: the shortcuts stay; nothing may escape to the caller.
 }
 
+int uiShortcutsPresent() try {
+    wchar_t startup[kShellPathChars] = {};
+    wchar_t programs[kShellPathChars] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_STARTUP, nullptr, SHGFP_TYPE_CURRENT,
+                                startup)) ||
+        FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT,
+                                programs))) {
+        return -1;
+    }
+    startup[kShellPathChars - 1] = L'\0';
+    programs[kShellPathChars - 1] = L'\0';
+    const ShortcutPaths paths = shortcutPaths(startup, programs);
+    int count = 0;
+    for (const std::wstring* link : {&paths.menuAgentLink, &paths.startupAgentLink, &paths.readmeLink}) {
+        if (win::fitsPath(*link) && GetFileAttributesW(link->c_str()) != INVALID_FILE_ATTRIBUTES)
+            ++count;
+    }
+    return count;
+} catch (...) {
+    // Out of memory: not known.
+    return -1;
+}
+
 bool removeUI(const std::wstring& installDir) try {
     std::wstring program = installDir + L"\\" + kUiProgram;
     logLine(LOG_INFO, L"Deleting file %s \n", program.c_str());

@@ -23,6 +23,10 @@ bool removeUI(const std::wstring& installDir);
 // removeUI does when the shell folders or the menu folder are missing.
 void removeUiShortcuts();
 
+// How many of the three shortcuts of the user interface exist; -1 when the shell folders cannot
+// be had. Logs nothing.
+int uiShortcutsPresent();
+
 namespace RegCntrl {
 
 // The current path of the all-users Startup folder. On failure (the shell's error, or a path

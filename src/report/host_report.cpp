@@ -73,7 +73,7 @@ constexpr CauseInfo kCauses[] = {
      "Copy the Tarvos files into the folder named by `HKLM\\SOFTWARE\\QSX\\Tarvos Desktop\\InstallDir`, and make the deployment run the tool without arguments; then run it again."},
     {CauseId::CutOff, "cut-off", "the run was cut off",
      "The tool wrote its start record but no end record: it was killed (a deployment time limit?) or the host went down.",
-     "Run the tool again on the host (it finishes an interrupted migration); if the deployment kills it, raise its time limit above 2 minutes."},
+     "Run the tool again on the host (it finishes an interrupted migration); if the deployment kills it, give it 30 minutes (see deploying.md)."},
     {CauseId::EndsInsideRecord, "ends-inside-record", "the log file ends inside a record",
      "The file was cut while it was written or copied: the run was stopped, or the collection copied a log still being written.",
      "Collect the log again once the tool has ended on the host."},

@@ -5,15 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "text/utf8_text.h"
+
 namespace report {
 
-std::string validUtf8(std::string_view text);
-
-// The same, with each bad byte shown as \xFF instead, so that a name can still be told apart.
-std::string escapedUtf8(std::string_view text);
-
-// The contents of a JSON string (without the quotes).
-std::string jsonEscape(std::string_view text);
+using text::escapedUtf8;
+using text::jsonEscape;
+using text::validUtf8;
 
 // One CSV field, quoted when it must be (RFC 4180); one that begins like a formula (=, +, -,
 // @, tab, CR) gets a leading apostrophe so that no spreadsheet evaluates it.

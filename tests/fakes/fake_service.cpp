@@ -6,6 +6,7 @@
 //   pending      answer the service control manager, then stay start-pending until killed
 //   exit N       exit at once with N
 //   wait [N]     wait until "X.exe.release" exists, then exit with N
+//   sleep N      sleep N seconds, then exit with 0 (an installer that takes its time)
 //   resident     start a copy of itself that hangs, handing it every inheritable handle (as a
 //                program that leaves a helper running does), then exit with 0
 // "--mode=WORD[:N]" on the command line overrides the file.
@@ -84,6 +85,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == "hang") {
         Sleep(INFINITE);
+    }
+    if (mode == "sleep") {
+        Sleep(static_cast<DWORD>(code) * 1000);
+        return 0;
     }
     if (mode == "wait") {
         const std::wstring release = fake::selfPath() + L".release";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,27 @@ class HostTest : public ::testing::Test {
         return lastRun_;
     }
 
+    // The same, with `poll` called every 20 ms while the tool runs (at most 5 minutes).
+    RunResult runRelocatorPolling(const std::function<void()>& poll) {
+        ranRelocator_ = true;
+        lastCheck_ = preflight();
+        const size_t rampartRuns = runsOf(work + L"\\Rampart.exe").size();
+        HANDLE process = spawn(L"\"" + tool + L"\\Relocator.exe\"", work);
+        EXPECT_NE(process, nullptr);
+        for (int i = 0; process && i < 15000 && WaitForSingleObject(process, 20) == WAIT_TIMEOUT;
+             ++i)
+            poll();
+        DWORD code = 1;
+        if (process) {
+            GetExitCodeProcess(process, &code);
+            CloseHandle(process);
+        }
+        lastRun_ = RunResult();
+        lastRun_.exitCode = code;
+        expectPlanWasRun(rampartRuns);
+        return lastRun_;
+    }
+
     // Runs relocator-check.exe and returns its JSON, after checking that the host is as before.
     std::string preflight() {
         const std::vector<std::wstring> folders = {install, tool, work, windowsDir() + L"\\*"};
@@ -188,6 +210,21 @@ class HostTest : public ::testing::Test {
         const Lines rampartRuns = runsOf(work + L"\\Rampart.exe");
         for (size_t i = rampartRunsBefore; i < rampartRuns.size(); ++i)
             started.push_back(rampartRuns[i].substr(0, rampartRuns[i].find('\t')));
+        // The steps a resumed migration skips, and the deletion of a left-over policy.txt.
+        Lines skipped;
+        const std::string skip = "INFO: Step ";
+        bool deletedLeftOver = false;
+        for (const std::string& record : all) {
+            if (record.rfind(skip, 0) == 0 &&
+                record.find(" was done by the interrupted run\n") != std::string::npos)
+                skipped.push_back(record.substr(skip.size(), record.find(' ', skip.size()) -
+                                                                 skip.size()));
+            deletedLeftOver = deletedLeftOver ||
+                              (record.rfind("INFO: Deleted ", 0) == 0 &&
+                               record.find(" left behind by an interrupted run") != std::string::npos);
+        }
+        EXPECT_EQ(jsonStrings(lastCheck_, "skipped"), skipped) << lastCheck_;
+        EXPECT_EQ(jsonField(lastCheck_, "leftOverPolicyText"), deletedLeftOver ? "true" : "false");
         Lines planned = jsonStrings(lastCheck_, "programs");
         // A program the plan names but that is missing is a problem the plan names too.
         const std::string rampart = "\"" + utf8(work) + "\\Rampart.exe\" -s";

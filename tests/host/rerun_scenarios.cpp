@@ -176,8 +176,9 @@ class RerunTest : public host::TypicalRunTest {
 
     // The run again after a kill: it resumes, ends with the end record, reports no failure
     // for work that was already done, and leaves the host as a clean run does.
-    void runAgainAndExpectMigrated(DWORD exitCode = 0) {
-        auto result = runRelocator();
+    void runAgainAndExpectMigrated(DWORD exitCode = 0) { expectResumed(runRelocator(), exitCode); }
+
+    void expectResumed(const host::RunResult& result, DWORD exitCode) {
         EXPECT_EQ(result.exitCode, exitCode);
         const Lines log = records();
         bool resumed = false;
@@ -194,6 +195,14 @@ class RerunTest : public host::TypicalRunTest {
         EXPECT_EQ(hostState(), migratedState());
         EXPECT_EQ(endAgentState(), "running");
         expectReport("migration", "started");
+    }
+
+    // The records of the last run that start the network driver installer.
+    size_t netInstStarts() {
+        size_t n = 0;
+        for (const std::string& record : records())
+            n += record.rfind("INFO: ExecuteCommand: \"" + host::utf8(netInst()), 0) == 0 ? 1 : 0;
+        return n;
     }
 };
 
@@ -230,6 +239,11 @@ struct KillPoint {
     std::function<bool(RerunTest&)> reached;
     std::function<void(RerunTest&)> after;
     const char* killedPath;  // what the report makes of the killed run's log
+    // Between the killed run and the one that finishes it (the killed run's log is read).
+    std::function<void(RerunTest&)> between = nullptr;
+    // What else the finishing run's log must show.
+    std::function<void(RerunTest&)> resumed = nullptr;
+    bool installerLeftRunning = false;
 };
 
 class KillTest : public RerunTest, public ::testing::WithParamInterface<KillPoint> {
@@ -238,6 +252,11 @@ class KillTest : public RerunTest, public ::testing::WithParamInterface<KillPoin
     SC_HANDLE manager = nullptr;
     using RerunTest::install;
     using RerunTest::netInst;
+    using RerunTest::netInstStarts;
+    using RerunTest::runRelocator;
+    using RerunTest::lastCheck;
+    using RerunTest::records;
+    using RerunTest::registerFake;
 
   protected:
     void TearDown() override {
@@ -262,8 +281,67 @@ TEST_P(KillTest, RunAgainFinishesTheMigration) {
     EXPECT_EQ(keyAccess(kMigrationKey), "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)");
     // Killed anywhere, even while the agent starts, the log reads as cut off.
     expectReport(point.killedPath, "incomplete", host::ReportExit::Unknown);
+    if (point.between)
+        point.between(*this);
 
-    runAgainAndExpectMigrated();
+    if (!point.installerLeftRunning) {
+        runAgainAndExpectMigrated();
+    } else {
+        // The installer the killed run left is waited for: never two of it at once.
+        size_t most = 0;
+        const auto result = runRelocatorPolling(
+            [&most] { most = std::max(most, processesNamed(L"NetInst.exe")); });
+        EXPECT_EQ(most, 1u) << "two network driver installers ran at once";
+        EXPECT_NE(lastCheck().find("\"id\":\"installer-left-running\""), std::string::npos);
+        const Lines log = records();
+        EXPECT_NE(std::find_if(log.begin(), log.end(),
+                               [](const std::string& r) {
+                                   return r.rfind("INFO: Waiting up to 2 minutes for NetInst.exe "
+                                                  "(process ",
+                                                  0) == 0;
+                               }),
+                  log.end());
+        expectResumed(result, 0);
+    }
+    if (point.resumed)
+        point.resumed(*this);
+}
+
+// The run after the kill finds the host rolled back by hand: the new agent's service deleted,
+// the old agent's services registered again; the new agent's files are kept.
+void rollBack(RerunTest& t) {
+    auto& k = static_cast<KillTest&>(t);
+    host::removeService(L"KLOTarvos");
+    host::removeService(L"Glacis");
+    ASSERT_EQ(host::createService(L"Glacis", L"\"" + k.install + L"\\glacisd.exe\""), 0u);
+    k.registerFake(L"HotMend", L"hotmend.exe");
+    ASSERT_EQ(host::startService(L"HotMend"), 0u);
+}
+
+// The new agent's files go away after the kill: the next run falls back, says the record and
+// keeps it; then files of the new agent are copied in again (a later copy: a newer time).
+void filesGoneAndBack(RerunTest& t) {
+    auto& k = static_cast<KillTest&>(t);
+    const std::wstring agent = k.install + L"\\thService.exe";
+    ASSERT_TRUE(MoveFileW(agent.c_str(), (agent + L".away").c_str()));
+    const auto fallback = k.runRelocator();
+    EXPECT_EQ(fallback.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_NE(k.lastCheck().find("\"id\":\"interrupted-run\""), std::string::npos);
+    const Lines log = k.records();
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [](const std::string& r) {
+                               return r.rfind("WARN: A migration begun ", 0) == 0;
+                           }),
+              log.end());
+    EXPECT_TRUE(keyExists(kMigrationKey));
+    ASSERT_TRUE(MoveFileW((agent + L".away").c_str(), agent.c_str()));
+    HANDLE file = CreateFileW(agent.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    SetFileTime(file, nullptr, nullptr, &now);
+    CloseHandle(file);
 }
 
 const KillPoint kKillPoints[] = {
@@ -274,6 +352,12 @@ const KillPoint kKillPoints[] = {
          host::installFake(L"fake_installer.exe", static_cast<KillTest&>(t).netInst());
      },
      "unknown"},
+    {"WhileAnInstallerTakesItsTime", false,
+     [](RerunTest& t) {
+         host::installFake(L"fake_service.exe", static_cast<KillTest&>(t).netInst(), "sleep 8");
+     },
+     [](RerunTest& t) { return !host::runsOf(static_cast<KillTest&>(t).netInst()).empty(); },
+     nullptr, "unknown", nullptr, nullptr, true},
     {"RightAfterRampartIsRemoved", false,
      [](RerunTest& t) {
          // A handle held open keeps the deleted service registered until it is closed: the
@@ -305,6 +389,48 @@ const KillPoint kKillPoints[] = {
          EXPECT_FALSE(host::exists(static_cast<KillTest&>(t).install + L"\\glacis.exe"));
      },
      "migration"},
+    {"ThenRolledBackByHand", true, [](RerunTest&) {},
+     [](RerunTest&) { return host::queryService(L"KLOTarvos").exists; }, rollBack, "migration"},
+    {"ThenTheRecordOfAnotherVersion", true, [](RerunTest&) {},
+     [](RerunTest&) { return host::queryService(L"KLOTarvos").exists; },
+     [](RerunTest&) { host::setString(kMigrationKey, L"Version", L"1.0.0"); }, "migration",
+     nullptr,
+     [](RerunTest& t) {
+         // Nothing is taken on the old record's word: every step is done again.
+         auto& k = static_cast<KillTest&>(t);
+         bool said = false;
+         for (const std::string& r : k.records()) {
+             said = said || r.rfind("WARN: The migration record was written by Relocator 1.0.0", 0) == 0;
+             EXPECT_EQ(r.find(" was done by the interrupted run"), std::string::npos) << r;
+         }
+         EXPECT_TRUE(said);
+         EXPECT_EQ(k.netInstStarts(), 2u);
+     }},
+    {"RightAfterRampartIsRemovedThenTheFilesGoAndComeBack", false,
+     [](RerunTest& t) {
+         auto& k = static_cast<KillTest&>(t);
+         k.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+         k.heldService = OpenServiceW(k.manager, L"Rampart", SERVICE_CHANGE_CONFIG);
+     },
+     [](RerunTest& t) {
+         SC_HANDLE service = static_cast<KillTest&>(t).heldService;
+         return !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                      SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr) &&
+                GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+     },
+     [](RerunTest& t) {
+         auto& k = static_cast<KillTest&>(t);
+         CloseServiceHandle(k.heldService);
+         k.heldService = nullptr;
+         for (int i = 0; i < 200 && host::queryService(L"Rampart").exists; ++i)
+             Sleep(50);
+     },
+     "migration", filesGoneAndBack,
+     [](RerunTest& t) {
+         // Other files of the new agent: its drivers are installed again.
+         EXPECT_EQ(static_cast<KillTest&>(t).netInstStarts(), 2u);
+     }},
     {"WhileThePlainPolicyExists", true, [](RerunTest&) {},
      [](RerunTest& t) { return host::exists(static_cast<KillTest&>(t).install + L"\\policy.txt"); },
      [](RerunTest& t) {
@@ -324,7 +450,15 @@ const KillPoint kKillPoints[] = {
          host::setMode(static_cast<KillTest&>(t).install + L"\\thService.exe", "");
          EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_STOPPED, 30000));
      },
-     "migration"},
+     "migration",
+     nullptr,
+     [](RerunTest& t) {
+         // Every step before the start was found done on the host and skipped.
+         size_t skipped = 0;
+         for (const std::string& r : static_cast<KillTest&>(t).records())
+             skipped += r.find(" was done by the interrupted run") != std::string::npos ? 1 : 0;
+         EXPECT_EQ(skipped, 4u);
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(AtEachPoint,
