@@ -1,5 +1,9 @@
 #include "cryptfile/crypt_file_reader.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <sddl.h>
+
 #include <cstring>
 #include <new>
 #include <vector>
@@ -41,11 +45,47 @@ bool Abandon(win::ScopedFile& file, const std::wstring& path) {
     return false;
 }
 
+// SYSTEM and administrators only, nothing inherited from the folder: a deciphered copy holds
+// what the stored form hides from the host's users.
+constexpr wchar_t kPrivateFileSecurity[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// Creates the destination of deciphered text, readable and writable by SYSTEM and
+// administrators only. A file of that name is deleted first rather than emptied: it would keep
+// its own access rules. Null when it cannot be made so.
+FILE* OpenPrivateOutput(const std::wstring& path) {
+    if (!::DeleteFileW(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFileSecurity,
+                                                                SDDL_REVISION_1, &descriptor,
+                                                                nullptr)) {
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ::LocalFree(descriptor);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        ::DeleteFileW(path.c_str());
+        return nullptr;
+    }
+    FILE* file = ::_fdopen(fd, "wb");
+    if (!file) {
+        ::_close(fd);
+        ::DeleteFileW(path.c_str());
+    }
+    return file;
+}
+
 bool CopyPlain(const std::wstring& source, const std::wstring& destination) {
     win::ScopedFile in(::_wfopen(source.c_str(), L"rb"));
     if (!in)
         return false;
-    win::ScopedFile out(::_wfopen(destination.c_str(), L"wb"));
+    win::ScopedFile out(OpenPrivateOutput(destination));
     if (!out)
         return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[kCopyBlockBytes]);
@@ -286,7 +326,7 @@ bool WriteLinesToFile(CCryptFileReader& reader, const std::wstring& destination)
     // The bytes of a text-mode write (each line feed preceded by a carriage return), made here
     // and written in large blocks: Wine's CRT translates text-mode writes a byte at a time and
     // in small pieces, which cost more than deciphering the file.
-    win::ScopedFile out(::_wfopen(destination.c_str(), L"wb"));
+    win::ScopedFile out(OpenPrivateOutput(destination));
     if (!out)
         return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[kOutputBlockBytes]);

@@ -131,6 +131,19 @@ DWORD run(int argc) {
                stderr);
         return kAnotherRunExitCode;
     }
+    // An administrator's run that cannot take the guard for any other reason (a folder of that
+    // name, a file a scanner holds, access refused) does not go on unguarded: two such runs
+    // would delete each other's log and change the same services. It changes nothing, not even
+    // the log, and asks for a retry. Without administrative rights the run goes on as before,
+    // and says so.
+    if (guard.state() != RunGuard::State::Held && runsWithAdministrativeRights()) {
+        fputws(win::formatWide(L"Relocator: can't take the run guard %s (error %u). Nothing was "
+                               L"changed; exit code %u: run again later.\n",
+                               guard.path().c_str(), guard.error(), kAnotherRunExitCode)
+                   .c_str(),
+               stderr);
+        return kAnotherRunExitCode;
+    }
 
     RunContext context;
     buildRunContext(context, getInstallDir());

@@ -49,6 +49,20 @@ RunGuard::RunGuard() try {
     error_ = ERROR_NOT_ENOUGH_MEMORY;
 }
 
+bool runsWithAdministrativeRights() {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                  0, 0, 0, 0, 0, &administrators)) {
+        return false;
+    }
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(nullptr, administrators, &member))
+        member = FALSE;
+    FreeSid(administrators);
+    return member != FALSE;
+}
+
 GuardProbe probeRunGuard(std::wstring& path) {
     const std::wstring folder = windowsFolder();
     path = folder.empty() ? std::wstring() : folder + L"\\Relocator.lock";

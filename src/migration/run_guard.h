@@ -43,6 +43,10 @@ class RunGuard {
 enum class GuardProbe { Free, Held, Unknown };
 GuardProbe probeRunGuard(std::wstring& path);
 
+// True when the process runs with administrative rights (an elevated administrator, or SYSTEM):
+// the Administrators group is enabled in its token.
+bool runsWithAdministrativeRights();
+
 // The folder Windows gives this program as its Windows folder (the system's own, since the tool
 // is marked terminal-server aware); empty when it cannot be had whole.
 std::wstring windowsFolder();

@@ -28,7 +28,7 @@ constexpr LogLine kLines[] = {
      ""},
     {LineId::Other, Section::StartUp, W, "Can't take the run guard {PATH}. Errcode :{N} ", kFail,
      true, kNoCode, kFeed,
-     "The file that keeps a second copy of the tool from working at the same time could not be made (5: the tool does not run as an administrator). The run went on unguarded.",
+     "The file that keeps a second copy of the tool from working at the same time could not be made, and the tool does not run as an administrator (5): the run went on unguarded. (An administrator's run that cannot take the guard changes nothing, writes no log and returns 1618.)",
      "Run the tool as an administrator (or SYSTEM)."},
     {LineId::Other, Section::StartUp, I, "Deleted {PATH} left behind by an interrupted run", kNone,
      false, kNoCode, kFeed,

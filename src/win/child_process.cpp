@@ -93,7 +93,7 @@ DWORD startChild(const std::wstring& commandLine,
     static const AttributeListCalls calls;
     HANDLE inherited[] = {nulIn.get(), nulOut.get()};
     std::unique_ptr<HandleList> list;
-    if (calls.present())
+    if (calls.present() && options.handleList)
         list.reset(new HandleList(calls, inherited, 2));
     DWORD flags = options.creationFlags;
     BOOL inherit = FALSE;
@@ -103,10 +103,17 @@ DWORD startChild(const std::wstring& commandLine,
         flags |= EXTENDED_STARTUPINFO_PRESENT;
         inherit = TRUE;
     } else {
-        // Nothing is inherited; the NUL handles only stand where a system would otherwise
-        // hand the child copies of our standard handles.
-        SetHandleInformation(nulIn.get(), HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(nulOut.get(), HANDLE_FLAG_INHERIT, 0);
+        // Without the list (before Vista, or where it cannot be made) a child inherits every
+        // inheritable handle, and its standard handles must be handles it inherits: the NUL
+        // handles made for it are handed over, and our own standard handles (the deployment
+        // job's pipe) are made non-inheritable first. Nothing else of ours is inheritable: the
+        // log and the guard are opened so.
+        for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+            HANDLE own = GetStdHandle(which);
+            if (own != nullptr && own != INVALID_HANDLE_VALUE)
+                SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+        }
+        inherit = TRUE;
     }
 
     // The system may write into the command line while it starts the process.

@@ -15,12 +15,15 @@ struct ChildOptions {
     const wchar_t* currentFolder = nullptr;  // null: this process's current folder
     DWORD creationFlags = 0;                 // e.g. CREATE_NEW_CONSOLE
     bool hidden = false;                     // SW_HIDE for its window
+    // Name the inherited handles where the system can (false: as before Vista; for tests).
+    bool handleList = true;
 };
 
 // Starts commandLine (the program, quoted, as its first token) with the NUL device as its
 // standard input, output and error and no other handle of this process: where the system can
 // name the handles a child inherits (Vista and later) only the NUL handles are handed over;
-// elsewhere nothing is inherited. Returns 0 and the process handle, or the Win32 error of the
+// elsewhere the NUL handles are inherited and this process's own standard handles are made
+// non-inheritable first (nothing else of the tool's is inheritable). Returns 0 and the process handle, or the Win32 error of the
 // failed start.
 DWORD startChild(const std::wstring& commandLine,
                  const ChildOptions& options,

@@ -344,6 +344,30 @@ void filesGoneAndBack(RerunTest& t) {
     CloseHandle(file);
 }
 
+// A handle held open keeps the deleted Rampart service registered until it is closed: the tool
+// waits there, between the removal and the registration again.
+void holdRampart(RerunTest& t) {
+    auto& k = static_cast<KillTest&>(t);
+    k.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    k.heldService = OpenServiceW(k.manager, L"Rampart", SERVICE_CHANGE_CONFIG);
+}
+
+bool rampartMarkedForDeletion(RerunTest& t) {
+    SC_HANDLE service = static_cast<KillTest&>(t).heldService;
+    return !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+void releaseRampart(RerunTest& t) {
+    auto& k = static_cast<KillTest&>(t);
+    CloseServiceHandle(k.heldService);
+    k.heldService = nullptr;
+    for (int i = 0; i < 200 && host::queryService(L"Rampart").exists; ++i)
+        Sleep(50);
+    ASSERT_FALSE(host::queryService(L"Rampart").exists);
+}
+
 const KillPoint kKillPoints[] = {
     {"WhileAnInstallerRuns", false, [](RerunTest&) {},
      [](RerunTest& t) { return !host::runsOf(static_cast<KillTest&>(t).netInst()).empty(); },
@@ -358,29 +382,7 @@ const KillPoint kKillPoints[] = {
      },
      [](RerunTest& t) { return !host::runsOf(static_cast<KillTest&>(t).netInst()).empty(); },
      nullptr, "unknown", nullptr, nullptr, true},
-    {"RightAfterRampartIsRemoved", false,
-     [](RerunTest& t) {
-         // A handle held open keeps the deleted service registered until it is closed: the
-         // tool waits there, between the removal and the registration again.
-         auto& k = static_cast<KillTest&>(t);
-         k.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-         k.heldService = OpenServiceW(k.manager, L"Rampart", SERVICE_CHANGE_CONFIG);
-     },
-     [](RerunTest& t) {
-         SC_HANDLE service = static_cast<KillTest&>(t).heldService;
-         return !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                      SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr, nullptr, nullptr) &&
-                GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-     },
-     [](RerunTest& t) {
-         auto& k = static_cast<KillTest&>(t);
-         CloseServiceHandle(k.heldService);
-         k.heldService = nullptr;
-         for (int i = 0; i < 200 && host::queryService(L"Rampart").exists; ++i)
-             Sleep(50);
-         ASSERT_FALSE(host::queryService(L"Rampart").exists);
-     },
+    {"RightAfterRampartIsRemoved", false, holdRampart, rampartMarkedForDeletion, releaseRampart,
      "migration"},
     {"RightAfterTheNewAgentIsRegistered", true, [](RerunTest&) {},
      [](RerunTest&) { return host::queryService(L"KLOTarvos").exists; },
@@ -406,26 +408,8 @@ const KillPoint kKillPoints[] = {
          EXPECT_TRUE(said);
          EXPECT_EQ(k.netInstStarts(), 2u);
      }},
-    {"RightAfterRampartIsRemovedThenTheFilesGoAndComeBack", false,
-     [](RerunTest& t) {
-         auto& k = static_cast<KillTest&>(t);
-         k.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-         k.heldService = OpenServiceW(k.manager, L"Rampart", SERVICE_CHANGE_CONFIG);
-     },
-     [](RerunTest& t) {
-         SC_HANDLE service = static_cast<KillTest&>(t).heldService;
-         return !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                      SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr, nullptr, nullptr) &&
-                GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-     },
-     [](RerunTest& t) {
-         auto& k = static_cast<KillTest&>(t);
-         CloseServiceHandle(k.heldService);
-         k.heldService = nullptr;
-         for (int i = 0; i < 200 && host::queryService(L"Rampart").exists; ++i)
-             Sleep(50);
-     },
+    {"RightAfterRampartIsRemovedThenTheFilesGoAndComeBack", false, holdRampart,
+     rampartMarkedForDeletion, releaseRampart,
      "migration", filesGoneAndBack,
      [](RerunTest& t) {
          // Other files of the new agent: its drivers are installed again.
@@ -478,6 +462,8 @@ TEST_F(RerunTest, RunAgainOnAMigratedHostLeavesTheRunningAgentAlone) {
     auto result = runRelocator();
     // Rampart is registered: the exit code is the start's, 1056 "already running".
     EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    // The preflight says what the re-run costs a healthy host.
+    EXPECT_NE(lastCheck().find("\"id\":\"drivers-reinstalled\""), std::string::npos);
     const Lines log = serviceRecords();
     EXPECT_EQ(log, (Lines{"INFO: starting Logging Now\n ",
                           "INFO: Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..\n",
@@ -528,6 +514,26 @@ TEST_F(RerunTest, SecondCopyChangesNothingAndAnswers1618) {
     EXPECT_EQ(starts, 1u);
     EXPECT_EQ(hostState(), migratedState());
     expectReport("migration", "started");
+}
+
+// The guard cannot be taken for another reason than a second copy (here a folder of its name):
+// an administrator's run does not go on unguarded. It changes nothing, writes no log, and asks
+// for a retry.
+TEST_F(RerunTest, AGuardThatCannotBeTakenChangesNothingAndAnswers1618) {
+    typicalHost();
+    const std::wstring lock = host::windowsDir() + L"\\Relocator.lock";
+    ASSERT_TRUE(CreateDirectoryW(lock.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    const std::vector<std::wstring> folders = {install, tool, work, host::windowsDir() + L"\\*"};
+    const std::string before = host::hostSnapshot(folders);
+    host::BoundedRun run = host::runWithin(L"\"" + tool + L"\\Relocator.exe\"", work, 30000);
+    const std::string after = host::hostSnapshot(folders);
+    RemoveDirectoryW(lock.c_str());
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.exitCode, 1618u) << run.output;
+    EXPECT_NE(run.output.find("can't take the run guard"), std::string::npos) << run.output;
+    EXPECT_TRUE(before == after) << "the run changed the host";
+    EXPECT_FALSE(host::exists(host::logPath())) << "the run wrote a log";
+    EXPECT_TRUE(host::queryService(L"HotMend").exists);
 }
 
 TEST_F(RerunTest, ALeftOverHelperHoldsNeitherTheOutputPipeNorTheLog) {

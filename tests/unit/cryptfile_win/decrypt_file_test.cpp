@@ -2,6 +2,11 @@
 // that every failure (source, destination, writing) gives false without a half-written result.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdlib>
 #include <vector>
 
@@ -125,16 +130,12 @@ TEST_F(DecryptTest, DestinationThatCannotBeWrittenGivesFalse) {
         const std::string text = "<p IncludeLocalGUI='true'/>\n";
         const std::string stored = enciphered ? Encipher(text) : text;
 
-        // A read-only file: not opened, not changed, not removed. Wine run as root lets a
-        // read-only file be opened for writing (Windows does not): ask the platform first.
+        // A read-only file: not changed, not removed. (Wine run as root would let it be opened
+        // for writing; the destination is made anew, and a read-only file cannot be deleted.)
         ASSERT_TRUE(host::writeFile(Path(L"out.txt"), "keep"));
         ASSERT_TRUE(SetFileAttributesW(Path(L"out.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-        const bool writable = win::ScopedHandle(CreateFileW(Path(L"out.txt").c_str(), GENERIC_WRITE,
-                                                            0, nullptr, OPEN_EXISTING, 0, nullptr))
-                                  .valid();
-        EXPECT_EQ(Run(stored), writable);
-        EXPECT_EQ(Out(),
-                  writable ? (enciphered ? "<p IncludeLocalGUI='true'/>\r\n" : text) : "keep");
+        EXPECT_FALSE(Run(stored));
+        EXPECT_EQ(Out(), "keep");
         ASSERT_TRUE(SetFileAttributesW(Path(L"out.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
         ASSERT_TRUE(DeleteFileW(Path(L"out.txt").c_str()));
 
@@ -238,4 +239,57 @@ TEST_F(DecryptTest, BlocksWriteWhatTheLinesWrite) {
             lines += std::string(line, reader.LineLength() - 1) + "\r\n";
         EXPECT_EQ(Out(), lines);
     }
+}
+
+namespace {
+
+// The access rules of a file as SDDL, DACL only.
+std::string FileAccess(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return "(unreadable)";
+    wchar_t* sddl = nullptr;
+    std::string text = "(unconvertible)";
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &sddl,
+                                                             nullptr)) {
+        text = Utf8(sddl);
+        LocalFree(sddl);
+    }
+    LocalFree(descriptor);
+    return text;
+}
+
+}  // namespace
+
+// The access rules a file gets when it is created for SYSTEM and administrators only, as this
+// platform answers them (Wine keeps them as Unix permissions and reads back what those say).
+std::string AdministratorsOnly() {
+    const std::wstring reference = kDir + L"\\reference.txt";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)",
+                                                         SDDL_REVISION_1, &descriptor, nullptr);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    CloseHandle(CreateFileW(reference.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_ALWAYS, 0,
+                            nullptr));
+    LocalFree(descriptor);
+    const std::string access = FileAccess(reference);
+    DeleteFileW(reference.c_str());
+    return access;
+}
+
+// The deciphered text is for SYSTEM and administrators only, whether the destination is new or
+// was there before with the folder's rules; the plain copy of a plain source too.
+TEST_F(DecryptTest, TheDecipheredTextIsForAdministratorsOnly) {
+    const std::string expected = AdministratorsOnly();
+    ASSERT_TRUE(Run(Encipher("<policy IncludeLocalGUI='true'/>\r\n")));
+    EXPECT_EQ(FileAccess(Path(L"out.txt")), expected);
+    ASSERT_TRUE(DeleteFileW(Path(L"out.txt").c_str()));
+
+    ASSERT_TRUE(host::writeFile(Path(L"out.txt"), "left by someone"));
+    ASSERT_NE(FileAccess(Path(L"out.txt")), expected) << "the folder's rules are the same";
+    ASSERT_TRUE(Run("<policy IncludeLocalGUI='false'/>\r\n"));
+    EXPECT_EQ(Out(), "<policy IncludeLocalGUI='false'/>\r\n");
+    EXPECT_EQ(FileAccess(Path(L"out.txt")), expected);
 }

@@ -201,6 +201,12 @@ TEST_F(ServerCoreVersions, ManifestLetsWindows10ShowItsVersion) {
               L"os=Microsoft Windows NT 10.0  \"\" (ver 10.0 build 18362)\n");
 }
 
+std::string host_utf8(const wchar_t* text) {
+    char out[512] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out - 1, nullptr, nullptr);
+    return out;
+}
+
 std::wstring versionString(const std::vector<BYTE>& info, const wchar_t* name) {
     void* value = nullptr;
     UINT chars = 0;
@@ -211,50 +217,73 @@ std::wstring versionString(const std::vector<BYTE>& info, const wchar_t* name) {
     return static_cast<const wchar_t*>(value);
 }
 
-TEST(RelocatorResources, VersionResourceNamesTheTool) {
-    const std::wstring path = besideThisProgram(kManifestProbe);
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    ASSERT_NE(size, 0u) << GetLastError();
-    std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+// The three programs that ship, with what a software inventory reads of each and the
+// execution level their manifest asks for.
+struct Shipped {
+    const wchar_t* file;
+    const wchar_t* description;
+    const char* level;
+};
+const Shipped kShipped[] = {
+    {L"Relocator.exe", L"Relocator - agent migration tool", "requireAdministrator"},
+    {L"relocator-check.exe", L"Relocator preflight - what Relocator.exe would do on this host",
+     "asInvoker"},
+    {L"relocator-report.exe", L"Relocator fleet report over collected logs", "asInvoker"},
+};
 
-    EXPECT_EQ(versionString(info, L"FileDescription"), L"Relocator - agent migration tool");
-    EXPECT_EQ(versionString(info, L"ProductName"), L"Tarvos");
-    EXPECT_EQ(versionString(info, L"FileVersion"), L"" RELOCATOR_FILE_VERSION_TEXT);
-    EXPECT_EQ(versionString(info, L"OriginalFilename"), L"Relocator.exe");
+TEST(RelocatorResources, VersionResourcesNameEachProgram) {
+    for (const Shipped& program : kShipped) {
+        SCOPED_TRACE(host_utf8(program.file));
+        const std::wstring path = besideThisProgram(program.file);
+        DWORD ignored = 0;
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+        ASSERT_NE(size, 0u) << GetLastError();
+        std::vector<BYTE> info(size);
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
 
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT bytes = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes));
-    ASSERT_NE(fixed, nullptr);
-    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS,
-              static_cast<DWORD>(RELOCATOR_VERSION_MAJOR << 16 | RELOCATOR_VERSION_MINOR));
-    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(RELOCATOR_VERSION_PATCH << 16));
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+        EXPECT_EQ(versionString(info, L"CompanyName"), L"QSX");
+        EXPECT_EQ(versionString(info, L"ProductName"), L"Relocator");
+        EXPECT_EQ(versionString(info, L"FileDescription"), program.description);
+        EXPECT_EQ(versionString(info, L"FileVersion"), L"" RELOCATOR_FILE_VERSION_TEXT);
+        EXPECT_EQ(versionString(info, L"ProductVersion"), L"" RELOCATOR_FILE_VERSION_TEXT);
+        EXPECT_EQ(versionString(info, L"OriginalFilename"), program.file);
+
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT bytes = 0;
+        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &bytes));
+        ASSERT_NE(fixed, nullptr);
+        EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(fixed->dwFileVersionMS,
+                  static_cast<DWORD>(RELOCATOR_VERSION_MAJOR << 16 | RELOCATOR_VERSION_MINOR));
+        EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(RELOCATOR_VERSION_PATCH << 16));
+        EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+    }
 }
 
-TEST(RelocatorResources, ManifestIsTheProcessManifest) {
-    ScopedModule probe(LoadLibraryExW(besideThisProgram(kManifestProbe).c_str(), nullptr,
-                                      LOAD_LIBRARY_AS_DATAFILE));
-    ASSERT_NE(probe.get(), nullptr);
-    // Resource 1 of type RT_MANIFEST (24): the manifest Windows applies to the process.
-    HRSRC res = FindResourceW(probe.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
-    ASSERT_NE(res, nullptr);
-    const DWORD size = SizeofResource(probe.get(), res);
-    const char* text = static_cast<const char*>(LockResource(LoadResource(probe.get(), res)));
-    ASSERT_NE(text, nullptr);
-    const std::string manifest(text, size);
-    EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
-    for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0",     // Vista
-                           "35138b9a-5d96-4fbd-8e2d-a2440225f93a",     // 7
-                           "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",     // 8
-                           "1f676c76-80e1-4239-95bb-83d0f6d0da78",     // 8.1
-                           "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {  // 10, 11
-        EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"),
-                  std::string::npos)
-            << os;
+TEST(RelocatorResources, ManifestsAreTheProcessManifests) {
+    for (const Shipped& program : kShipped) {
+        SCOPED_TRACE(host_utf8(program.file));
+        ScopedModule module(LoadLibraryExW(besideThisProgram(program.file).c_str(), nullptr,
+                                           LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_NE(module.get(), nullptr);
+        // Resource 1 of type RT_MANIFEST (24): the manifest Windows applies to the process.
+        HRSRC res = FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        ASSERT_NE(res, nullptr);
+        const DWORD size = SizeofResource(module.get(), res);
+        const char* text = static_cast<const char*>(LockResource(LoadResource(module.get(), res)));
+        ASSERT_NE(text, nullptr);
+        const std::string manifest(text, size);
+        EXPECT_NE(manifest.find(std::string("level=\"") + program.level + "\""),
+                  std::string::npos);
+        for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0",     // Vista
+                               "35138b9a-5d96-4fbd-8e2d-a2440225f93a",     // 7
+                               "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",     // 8
+                               "1f676c76-80e1-4239-95bb-83d0f6d0da78",     // 8.1
+                               "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {  // 10, 11
+            EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"),
+                      std::string::npos)
+                << os;
+        }
     }
 }
 
