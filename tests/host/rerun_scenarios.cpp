@@ -659,12 +659,12 @@ TEST_F(PrefixRestartTest, DISABLED_RunningOldAgentNeedsARestart) {
     }
     EXPECT_EQ(endAgentState(), "running");
     EXPECT_EQ(endResult(), "restart-needed");
-    EXPECT_EQ(readText(kMigrationKey, L"Step"), "after-restart");
+    EXPECT_EQ(readNumber(kMigrationKey, L"RestartWait"), 1u);
     EXPECT_EQ(readText(kLastRunKey, L"Result"), "restart-needed");
     expectReport("migration", "restart-needed", host::ReportExit::Exact, "restart-needed");
 
-    // A retry before the restart: only the registration and the start are left, and the
-    // registration still waits.
+    // A retry before the restart: the old service is still there, marked for deletion; its
+    // removal and the registration wait again.
     result = runRelocator();
     EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
     EXPECT_NE(lastCheck().find("\"id\":\"restart-pending\""), std::string::npos) << lastCheck();
