@@ -298,26 +298,22 @@ class HostTest : public ::testing::Test {
         }
         return kept;
     }
-    // The end record's state of the new agent ("running", ...); empty when there is none.
-    std::string endAgentState() {
+    // A field of the end record ("new agent: ", "result: "); empty when there is none.
+    std::string endRecordField(const std::string& label) {
         const Lines all = logRecords(logPath());
         if (all.empty() || !isEndRecord(all.back()))
             return std::string();
         const std::string& end = all.back();
-        const size_t at = end.find("new agent: ");
-        return at == std::string::npos ? std::string()
-                                       : end.substr(at + 11, end.find_first_of(",)", at) - at - 11);
+        const size_t at = end.find(label);
+        if (at == std::string::npos)
+            return std::string();
+        const size_t from = at + label.size();
+        return end.substr(from, end.find_first_of(",)", from) - from);
     }
+    // The end record's state of the new agent ("running", ...).
+    std::string endAgentState() { return endRecordField("new agent: "); }
     // The end record's result for the host ("migrated", "restart-needed", "failed").
-    std::string endResult() {
-        const Lines all = logRecords(logPath());
-        if (all.empty() || !isEndRecord(all.back()))
-            return std::string();
-        const std::string& end = all.back();
-        const size_t at = end.find(", result: ");
-        return at == std::string::npos ? std::string()
-                                       : end.substr(at + 10, end.find(')', at) - at - 10);
-    }
+    std::string endResult() { return endRecordField("result: "); }
 
     // The records of the service steps alone: those of the driver and local UI steps dropped.
     Lines serviceRecords() {
