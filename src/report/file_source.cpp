@@ -5,8 +5,15 @@
 
 #include "report/file_system.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <algorithm>
+
+#include "report/host_report.h"
+#else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -15,21 +22,30 @@ namespace report {
 #ifdef _WIN32
 
 FileSource::FileSource(const std::filesystem::path& path) {
-    errno = 0;
-    file_ = _wfopen(systemPath(path).c_str(), L"rb");
-    if (!file_) {
+    // Shared as the C library opens a file, so that a log still being written can be read.
+    HANDLE file = CreateFileW(systemPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         failed_ = true;
-        error_ = errno != 0 ? std::strerror(errno) : "cannot be opened";
+        error_ = "error " + codeText(GetLastError());
         return;
     }
-    // The report reads in large blocks (line_scanner): a stream buffer only costs a query of
-    // the file's size and a copy, per file, and a fleet has a million files.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
+    // What the handle leads to (a link is followed): a console, printer, serial port or pipe
+    // is no disk file, and a file system may mark a device by its attributes.
+    std::string what;
+    if (kindOfHandle(file, what) == EntryKind::Special) {
+        CloseHandle(file);
+        failed_ = true;
+        error_ = what + " (not read)";
+        return;
+    }
+    file_ = file;
 }
 
 FileSource::~FileSource() {
     if (file_)
-        std::fclose(file_);
+        CloseHandle(file_);
 }
 
 bool FileSource::ok() const {
@@ -37,30 +53,47 @@ bool FileSource::ok() const {
 }
 
 int FileSource::ReadByte() {
-    return file_ ? std::fgetc(file_) : -1;
+    uint8_t byte = 0;
+    return Read(&byte, 1) == 1 ? byte : -1;
 }
 
 bool FileSource::Rewind() {
-    return file_ && std::fseek(file_, 0, SEEK_SET) == 0;
+    LARGE_INTEGER start = {};
+    return file_ && SetFilePointerEx(file_, start, nullptr, FILE_BEGIN);
 }
 
 size_t FileSource::Read(uint8_t* buf, size_t n) {
-    if (!file_)
+    if (!file_ || failed_)
         return 0;
-    const size_t got = std::fread(buf, 1, n, file_);
-    failed_ = failed_ || std::ferror(file_) != 0;
+    // The reader reads in large blocks (line_scanner) and asks again until it gets nothing.
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(file_, buf, want, &got, nullptr)) {
+        failed_ = true;
+        return 0;
+    }
     return got;
 }
 
 #else
 
 FileSource::FileSource(const std::filesystem::path& path) {
-    // Non-blocking: a FIFO named like a log (a hostile collection) reads as empty instead of
-    // waiting for a writer forever. Regular files ignore the flag.
-    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Non-blocking and no terminal taken over: opening a FIFO does not wait for a writer, and
+    // opening a device does as little as it can before it is refused. Regular files ignore both.
+    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd_ < 0) {
         failed_ = true;
         error_ = std::strerror(errno);
+        return;
+    }
+    // Asked of the open file, not of its name: a link swapped meanwhile changes nothing.
+    struct stat st = {};
+    const bool known = fstat(fd_, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode)) {
+        error_ = known ? specialText(st.st_mode) + " (not read)" : std::strerror(errno);
+        close(fd_);
+        fd_ = -1;
+        failed_ = true;
     }
 }
 
@@ -92,8 +125,7 @@ size_t FileSource::Read(uint8_t* buf, size_t n) {
             return static_cast<size_t>(r);
         if (errno == EINTR)
             continue;
-        // A FIFO without a writer answers EAGAIN: nothing to read, not a failure.
-        failed_ = errno != EAGAIN;
+        failed_ = true;
         return 0;
     }
 }

@@ -56,6 +56,21 @@ struct FindCloser {
 };
 using FindHandle = std::unique_ptr<void, FindCloser>;
 
+struct HandleCloser {
+    void operator()(HANDLE h) const {
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+};
+using FileHandle = std::unique_ptr<void, HandleCloser>;
+
+// A handle to what the path leads to (a link followed) that cannot read: no access asked.
+HANDLE openForQuery(const fs::path& path) {
+    return CreateFileW(systemPath(path).c_str(), 0,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 }  // namespace
 
 std::string pathText(const fs::path& path) {
@@ -96,6 +111,9 @@ fs::path systemPath(const fs::path& path) {
     if (n == 0 || n >= need)
         return text;
     full.resize(n);
+    // A device name ("NUL", "COM1") comes back as \\.\NAME, which the \\?\ form would lose.
+    if (full.rfind(L"\\\\.\\", 0) == 0)
+        return full;
     if (full.rfind(L"\\\\", 0) == 0)
         return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
@@ -120,9 +138,12 @@ std::string listFolder(const fs::path& folder,
         FolderEntry entry;
         entry.path = folder / name;
         const DWORD attributes = data.dwFileAttributes;
-        entry.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
-                     : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
-                                                                 : EntryKind::File;
+        entry.kind = (attributes & FILE_ATTRIBUTE_DEVICE)          ? EntryKind::Special
+                     : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
+                     : (attributes & FILE_ATTRIBUTE_DIRECTORY)     ? EntryKind::Folder
+                                                                   : EntryKind::File;
+        if (entry.kind == EntryKind::Special)
+            entry.error = specialText(FILE_TYPE_DISK);
         visit(entry);
     } while (FindNextFileW(find.get(), &data));
     const DWORD error = GetLastError();
@@ -133,11 +154,49 @@ EntryKind kindOf(const fs::path& path, std::string& error) {
     const DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
-        error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? "no such file"
-                                                                             : win32Error(code);
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            error = "no such file";
+            return EntryKind::Unknown;
+        }
+        // A device ("\\.\NUL") or a link to one may have no attributes to give (Wine: 66, 87),
+        // yet open.
+        FileHandle target(openForQuery(path));
+        if (target.get() != INVALID_HANDLE_VALUE)
+            return kindOfHandle(target.get(), error);
+        error = win32Error(code);
         return EntryKind::Unknown;
     }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) {
+        error = specialText(FILE_TYPE_DISK);
+        return EntryKind::Special;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return EntryKind::Folder;
+    // The attributes are a link's own, and a device name's are made up ("NUL" says archive):
+    // ask what the path leads to.
+    FileHandle target(openForQuery(path));
+    // One that cannot be opened so is left to the reader, which says why it fails.
+    return target.get() == INVALID_HANDLE_VALUE ? EntryKind::File
+                                                : kindOfHandle(target.get(), error);
+}
+
+EntryKind kindOfHandle(void* handle, std::string& what) {
+    const DWORD type = GetFileType(handle);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    if (type != FILE_TYPE_DISK || (known && (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE))) {
+        what = specialText(type);
+        return EntryKind::Special;
+    }
+    return known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
+                                                                       : EntryKind::File;
+}
+
+std::string specialText(unsigned type) {
+    const char* what = type == FILE_TYPE_CHAR   ? "a character device"
+                       : type == FILE_TYPE_PIPE ? "a pipe"
+                                                : "a device";
+    return std::string(what) + ", not a regular file";
 }
 
 #else
@@ -178,23 +237,39 @@ std::string listFolder(const fs::path& folder,
                 visit(entry);
                 continue;
             }
-            type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+            type = IFTODT(st.st_mode);
         }
         entry.kind = type == DT_LNK   ? EntryKind::Link
                      : type == DT_DIR ? EntryKind::Folder
-                                      : EntryKind::File;
+                     : type == DT_REG ? EntryKind::File
+                                      : EntryKind::Special;
+        if (entry.kind == EntryKind::Special)
+            entry.error = specialText(DTTOIF(type));
         visit(entry);
     }
 }
 
 EntryKind kindOf(const fs::path& path, std::string& error) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec || !fs::exists(status)) {
-        error = ec && ec != std::errc::no_such_file_or_directory ? ec.message() : "no such file";
+    struct stat st = {};
+    if (stat(path.c_str(), &st) != 0) {
+        error = errno == ENOENT ? "no such file" : std::strerror(errno);
         return EntryKind::Unknown;
     }
-    return fs::is_directory(status) ? EntryKind::Folder : EntryKind::File;
+    if (S_ISDIR(st.st_mode))
+        return EntryKind::Folder;
+    if (S_ISREG(st.st_mode))
+        return EntryKind::File;
+    error = specialText(st.st_mode);
+    return EntryKind::Special;
+}
+
+std::string specialText(unsigned type) {
+    const char* what = S_ISFIFO(type)   ? "a FIFO"
+                       : S_ISCHR(type)  ? "a character device"
+                       : S_ISBLK(type)  ? "a block device"
+                       : S_ISSOCK(type) ? "a socket"
+                                        : "a special file";
+    return std::string(what) + ", not a regular file";
 }
 
 #endif

@@ -20,12 +20,16 @@ std::string pathText(const std::filesystem::path& path);
 // (\\?\UNC\ for a share), so that no length limit applies; elsewhere the path itself.
 std::filesystem::path systemPath(const std::filesystem::path& path);
 
-enum class EntryKind { File, Folder, Link, Unknown };
+// Special: a device, FIFO or socket (on Windows a file whose attributes say device), which a
+// report never reads: a device named like a log never ends, a FIFO waits for a writer.
+enum class EntryKind { File, Folder, Link, Special, Unknown };
 
 struct FolderEntry {
     std::filesystem::path path;  // the folder's path joined with the entry's name
     EntryKind kind = EntryKind::Unknown;
-    std::string error;  // for Unknown: why the kind cannot be told
+    // For Unknown: why the kind cannot be told; for Special: what it is ("a FIFO, not a
+    // regular file").
+    std::string error;
 };
 
 // Visits the entries of one folder (not "." and ".."). A reparse point (junction, symbolic
@@ -34,8 +38,20 @@ struct FolderEntry {
 std::string listFolder(const std::filesystem::path& folder,
                        const std::function<void(const FolderEntry&)>& visit);
 
-// What a path named on the command line is, following links (the user named it); Unknown with
-// the reason when it cannot be looked at, "no such file" when it does not exist.
+// What a path named on the command line is, following links (the user named it): a link to a
+// device is Special, with what it is in `error`. Unknown with the reason when it cannot be
+// looked at, "no such file" when it does not exist.
 EntryKind kindOf(const std::filesystem::path& path, std::string& error);
+
+#ifdef _WIN32
+// What an open handle (a HANDLE) leads to, by its type and attributes, without reading: File,
+// Folder, or Special with what it is in `what`.
+EntryKind kindOfHandle(void* handle, std::string& what);
+#endif
+
+// What a file that is no regular file is, for the report ("a FIFO, not a regular file"). The
+// type is an st_mode on Linux, a GetFileType answer on Windows (FILE_TYPE_DISK for one whose
+// attributes say device).
+std::string specialText(unsigned type);
 
 }  // namespace report

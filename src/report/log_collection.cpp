@@ -75,6 +75,26 @@ void problem(const fs::path& path, const std::string& reason, const LogVisitor& 
     visit(log);
 }
 
+// A device, FIFO or socket under a log's or a preflight output's name is listed with what it
+// is and never read. A log keeps its host and run; a preflight output is listed under its own
+// name, as no host sent it as a log.
+void special(const fs::path& path,
+             const std::string& what,
+             HostNaming naming,
+             bool allRuns,
+             const LogVisitor& visit,
+             const PathVisitor& preflight) {
+    const std::string name = utf8(path.filename());
+    if (isLogName(name) || !preflight || !isPreflightName(name)) {
+        LogFile log = logFileFor(path, naming);
+        log.problem = what + " (not read)";
+        if (log.run == 0 || allRuns)
+            visit(log);
+    } else {
+        problem(path, what + " (not read as a preflight output)", visit);
+    }
+}
+
 // Searches one folder tree without recursion, so that no depth can exhaust the stack.
 void searchFolder(const fs::path& root,
                   HostNaming naming,
@@ -115,6 +135,12 @@ void searchOneFolder(const fs::path& folder,
                     visitFile(entry.path, naming, allRuns, visit);
                 else if (preflight && entry.kind == EntryKind::File && isPreflightName(name))
                     preflight(entry.path);
+                break;
+            }
+            case EntryKind::Special: {
+                const std::string name = utf8(entry.path.filename());
+                if (isLogName(name) || (preflight && isPreflightName(name)))
+                    special(entry.path, entry.error, naming, allRuns, visit, preflight);
                 break;
             }
             case EntryKind::Unknown:
@@ -160,6 +186,8 @@ void visitInputs(const std::vector<fs::path>& inputs,
             problem(input, "cannot be opened: " + error, visit);
         } else if (kind == EntryKind::Folder) {
             folders.push_back(input);
+        } else if (kind == EntryKind::Special) {
+            special(input, error, naming, true, visit, preflight);
         } else if (preflight && isPreflightName(utf8(input.filename()))) {
             preflight(input);
         } else {

@@ -4,6 +4,7 @@
 // nothing is lost, and the report ends.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "report/file_outputs.h"
 #include "report/fleet.h"
 #include "report/log_lines.h"
+#include "report/inventory.h"
 
 namespace fs = std::filesystem;
 using namespace reporttest;
@@ -93,7 +95,7 @@ TEST(HostileInput, CraftedLinesFormulasLinksAndOddNamesAreReportedOnceAndSafely)
     EXPECT_EQ(seen, once);
     for (const report::HostReport& host : fleet.hosts()) {
         if (host.host == "WS-3")
-            EXPECT_EQ(host.outcome, report::Outcome::NotALog) << host.reason.str();
+            EXPECT_EQ(host.outcome, report::Outcome::Unreadable) << host.reason.str();
     }
     fleet.order();
 
@@ -116,5 +118,70 @@ TEST(HostileInput, CraftedLinesFormulasLinksAndOddNamesAreReportedOnceAndSafely)
         }
     }
     EXPECT_TRUE(formulaKept) << "the failure texts are kept whole: " << text.str();
+    fs::remove_all(root);
+}
+
+// Only regular files are read. A device linked in under a log's name never ends (/dev/zero) and
+// a FIFO waits for a writer: each is listed with what it is, under its host, and never read. The
+// FIFOs here hold a healthy log that a reader would find, so a read would show.
+TEST(HostileInput, DevicesAndFifosNamedLikeLogsAreListedWithoutBeingRead) {
+    const fs::path root =
+        fs::temp_directory_path() / ("relocator_special_" + std::to_string(getpid()));
+    fs::remove_all(root);
+    writeBytes(root / "WS-1" / "Relocator.log", logText(migrationStarted()));
+    fs::create_symlink("/dev/zero", root / "WS-ZERO_Relocator.log");
+    fs::create_directories(root / "WS-NULL");
+    fs::create_symlink("/dev/null", root / "WS-NULL" / "Relocator.log");
+    // Rotated copies are left out as ever, whatever they are.
+    fs::create_symlink("/dev/zero", root / "WS-NULL" / "1_Relocator.log");
+    const std::string healthy = logText(migrationStarted());
+    std::vector<int> writers;
+    for (const fs::path& fifo :
+         {root / "WS-FIFO_Relocator.log", root / "WS-FIFO_relocator-check.json"}) {
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        // Read and write: the FIFO then has a writer, and the log waits in it.
+        const int fd = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, healthy.data(), healthy.size()), static_cast<ssize_t>(healthy.size()));
+        writers.push_back(fd);
+    }
+    fs::create_symlink(root / "WS-FIFO_Relocator.log", root / "WS-LINK_Relocator.log");
+
+    std::map<std::string, report::HostReport> hosts;
+    std::vector<fs::path> preflights;
+    const auto collect = [&](const report::LogFile& log) {
+        EXPECT_EQ(hosts.count(log.host), 0u) << log.host;
+        hosts[log.host] = report::reportFor(log);
+    };
+    report::forEachLog({root, "/dev/zero"}, report::HostNaming::Auto, false, collect,
+                       [&](const fs::path& path) { preflights.push_back(path); });
+    for (const int fd : writers)
+        close(fd);
+
+    EXPECT_TRUE(preflights.empty()) << "a FIFO is no preflight output to read";
+    const std::map<std::string, std::string> unread = {
+        {"WS-ZERO", "a character device, not a regular file (not read)"},
+        {"WS-NULL", "a character device, not a regular file (not read)"},
+        {"WS-FIFO", "a FIFO, not a regular file (not read)"},
+        {"WS-LINK", "a FIFO, not a regular file (not read)"},
+        {"WS-FIFO_relocator-check.json",
+         "a FIFO, not a regular file (not read as a preflight output)"},
+        // Named on the command line: taken as a log whatever its name, and still not read.
+        {"zero", "a character device, not a regular file (not read)"},
+    };
+    ASSERT_EQ(hosts.size(), unread.size() + 1) << "WS-1 beside them, no rotated copy";
+    EXPECT_EQ(hosts["WS-1"].outcome, report::Outcome::Started) << hosts["WS-1"].reason.str();
+    for (const auto& [host, reason] : unread) {
+        ASSERT_EQ(hosts.count(host), 1u) << host;
+        EXPECT_EQ(hosts[host].outcome, report::Outcome::Unreadable) << host;
+        EXPECT_NE(hosts[host].reason.str().find(reason), std::string::npos)
+            << host << ": " << hosts[host].reason.str();
+    }
+
+    // The inventory is read the same way: a device is refused, not read without end.
+    std::vector<std::string> inventory;
+    std::string error;
+    EXPECT_FALSE(report::readInventory("/dev/zero", inventory, error));
+    EXPECT_NE(error.find("a character device"), std::string::npos) << error;
     fs::remove_all(root);
 }

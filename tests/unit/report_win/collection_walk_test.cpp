@@ -109,7 +109,8 @@ TEST(CollectionWalk, LinkLoopsLongPathsAndLockedLogsReportedWholeAndOnce) {
     ASSERT_EQ(hosts.size(), 4u);
     for (const char* name : {"WS-1", "WS-2", "DEEP-HOST"}) {
         ASSERT_EQ(hosts.count(name), 1u) << name;
-        EXPECT_EQ(hosts[name].outcome, report::Outcome::Started) << name << hosts[name].reason.str();
+        EXPECT_EQ(hosts[name].outcome, report::Outcome::Started)
+            << name << hosts[name].reason.str();
     }
     ASSERT_EQ(hosts.count("LOCKED"), 1u);
     EXPECT_EQ(hosts["LOCKED"].outcome, report::Outcome::Unreadable);
@@ -123,5 +124,75 @@ TEST(CollectionWalk, LinkLoopsLongPathsAndLockedLogsReportedWholeAndOnce) {
     EXPECT_EQ(report::pathText(fs::path(L"a\xDC01\xD83D\xDE00")), "a\\uDC01\xF0\x9F\x98\x80");
 
     // rm does not follow the links.
+    runUnix("Z:\\bin\\rm -rf " + unixPath(root));
+}
+
+namespace {
+
+// Makes a Unix file `name` in `folder` with `command` (its Unix path appended) and waits until
+// the folder's listing shows it.
+void unixNode(const fs::path& folder, const char* name, const std::string& command) {
+    const std::string unixFolder = unixPath(folder);
+    ASSERT_FALSE(unixFolder.empty()) << "runs on Wine";
+    runUnix(command + " " + unixFolder + "/" + name);
+    WIN32_FIND_DATAW data = {};
+    for (int i = 0; i < 300; ++i) {
+        const HANDLE find = FindFirstFileW((folder / name).c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            FindClose(find);
+            return;
+        }
+        Sleep(100);
+    }
+    FAIL() << command << " made no " << name << " in 30 s";
+}
+
+}  // namespace
+
+// Only regular files are read as logs. Under a log's name a collection can hold a link to a
+// device or a FIFO (Wine lists both as plain files; read, /dev/zero never ends and a FIFO
+// waits for a writer), and a device can be named on the command line ("NUL"): each is listed
+// as unreadable, with what it is, and never read.
+TEST(CollectionWalk, DevicesUnderLogNamesListedWithoutBeingRead) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const fs::path root =
+        fs::path(temp) / (L"relocator_devices_" + std::to_wstring(GetCurrentProcessId()));
+    writeLong(root / L"WS-1" / L"Relocator.log", logText(migrationStarted()));
+    unixNode(root, "WS-ZERO_Relocator.log", "Z:\\bin\\ln -s /dev/zero");
+    unixNode(root, "WS-FIFO_Relocator.log", "Z:\\usr\\bin\\mkfifo");
+    unixNode(root / L"WS-1", "1_Relocator.log", "Z:\\bin\\ln -s /dev/zero");
+
+    std::map<std::string, report::HostReport> hosts;
+    const auto collect = [&](const report::LogFile& log) {
+        if (hosts.count(log.host) != 0)
+            throw std::runtime_error("host seen twice: " + log.host);
+        hosts[log.host] = report::reportFor(log);
+    };
+    report::forEachLog({root, L"NUL"}, report::HostNaming::Auto, false, collect);
+    ASSERT_EQ(hosts.size(), 4u) << "WS-1, WS-ZERO, WS-FIFO and NUL; no rotated copy";
+    EXPECT_EQ(hosts["WS-1"].outcome, report::Outcome::Started) << hosts["WS-1"].reason.str();
+    const std::map<std::string, std::string> unread = {
+        {"WS-ZERO", "a character device, not a regular file (not read)"},
+        {"WS-FIFO", "a pipe, not a regular file (not read)"},
+        {"NUL", "a character device, not a regular file (not read)"},
+    };
+    for (const auto& [name, reason] : unread) {
+        ASSERT_EQ(hosts.count(name), 1u) << name;
+        EXPECT_EQ(hosts[name].outcome, report::Outcome::Unreadable) << name;
+        EXPECT_NE(hosts[name].reason.str().find(reason), std::string::npos)
+            << name << ": " << hosts[name].reason.str();
+    }
+
+    // Asked for every run, the rotated copy is listed the same way, under its host.
+    hosts.clear();
+    report::forEachLog({root / L"WS-1"}, report::HostNaming::Auto, true,
+                       [&](const report::LogFile& log) {
+                           if (log.run == 1)
+                               hosts[log.host] = report::reportFor(log);
+                       });
+    ASSERT_EQ(hosts.count("WS-1"), 1u);
+    EXPECT_EQ(hosts["WS-1"].outcome, report::Outcome::Unreadable) << hosts["WS-1"].reason.str();
+
     runUnix("Z:\\bin\\rm -rf " + unixPath(root));
 }
