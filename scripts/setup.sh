@@ -4,7 +4,7 @@
 # machine cannot: scripts/i386-host.sh). A machine already set up is left as it is.
 set -eu
 cd "$(dirname "$0")/.."
-packages="cmake ninja-build clang libclang-rt-14-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 openssl osslsigncode chromium zip unzip"
+packages="cmake ninja-build clang libclang-rt-14-dev googletest nlohmann-json3-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 openssl osslsigncode chromium zip unzip"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

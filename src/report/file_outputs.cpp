@@ -1,6 +1,8 @@
 #include "report/file_outputs.h"
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "report/output_file.h"
 #include "report/text_escape.h"
@@ -10,10 +12,47 @@ namespace report {
 
 namespace {
 
-// The cause first: sorted by it, the rows read as the causes view.
+// The cause first: sorted by it, the rows read as the causes view. What a host's preflight
+// output says follows its log's columns.
 constexpr char kCsvHead[] =
     "cause,cause_text,cause_hosts,next_action,host,run,outcome,outcome_text,needs_attention,"
-    "path,exit_code,started,ended,os,reason,cause_record,failures,file\r\n";
+    "path,exit_code,started,ended,os,reason,cause_record,failures,file,protection,causes,"
+    "planned_path,preflight_problems,preflight_file\r\n";
+
+// A spreadsheet takes the byte-order mark as UTF-8; without it, host names and failure texts
+// beyond ASCII come out garbled.
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+std::string percent(size_t part, size_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
+    return text;
+}
+
+// Which agent protects the hosts, before the hosts' rows: the counts, and with an inventory
+// the shares of it; a blank line ends it.
+std::string csvSummary(const Totals& t) {
+    std::string head = "protection";
+    std::string counts = "hosts";
+    std::string shares = "share_of_inventory";
+    for (int i = 0; i < kProtectionCount; ++i) {
+        const char* key = protectionKey(static_cast<Protection>(i));
+        head += std::string(",") + key;
+        counts += "," + std::to_string(t.protection[i]);
+        shares += "," + percent(t.protectionListed[i], t.inventory);
+    }
+    std::string text = head + ",all\r\n" + counts + "," + std::to_string(t.hosts) + "\r\n";
+    if (t.inventory > 0)
+        text += shares + "," + std::to_string(t.inventory) + "\r\n";
+    return text + "\r\n";
+}
+
+std::string causeKeys(const HostReport& host) {
+    std::string keys;
+    for (const Cause& cause : hostCauses(host))
+        keys += (keys.empty() ? "" : " ") + causeKey(cause);
+    return keys;
+}
 
 size_t causeHosts(const Fleet& fleet, const HostReport& h) {
     return h.run == 0 && h.group >= 1 && h.group <= fleet.causes().size()
@@ -40,10 +79,16 @@ std::string failureList(const HostReport& host) {
 std::string csvRow(const Fleet& fleet, const HostReport& h) {
     const OutcomeInfo& info = outcomeInfo(h.outcome);
     const bool caused = h.cause.id != CauseId::None;
+    const Preflight* preflight = h.preflight;
+    std::string problems;
+    if (preflight != nullptr) {
+        for (const std::string& id : preflight->problems)
+            problems += (problems.empty() ? "" : " ") + id;
+    }
     const std::string fields[] = {causeKey(h.cause),
                                   caused ? causeLabel(h.cause) : std::string(),
                                   std::to_string(causeHosts(fleet, h)),
-                                  caused ? causeAction(h.cause) : std::string(),
+                                  nextAction(h),
                                   h.host,
                                   std::to_string(h.run),
                                   info.key,
@@ -57,7 +102,12 @@ std::string csvRow(const Fleet& fleet, const HostReport& h) {
                                   h.reason,
                                   h.cause.record,
                                   failureList(h),
-                                  h.file};
+                                  h.file,
+                                  protectionKey(protectionOf(h)),
+                                  causeKeys(h),
+                                  preflight ? preflight->path : std::string(),
+                                  problems,
+                                  preflight ? preflight->file : std::string()};
     std::string row;
     for (const std::string& field : fields) {
         if (!row.empty())
@@ -104,9 +154,25 @@ std::string jsonGuide() {
     return o + "}";
 }
 
+// What the host's preflight output says, right after its name: the planned path, each problem
+// once, the next action; an unreadable output has no path but a reason.
+std::string jsonPreflight(const Preflight& p) {
+    std::string o = ",\"plannedPath\":" + (p.readable() ? jsonString(p.path) : "null");
+    o += ",\"problems\":[";
+    for (size_t i = 0; i < p.problems.size(); ++i)
+        o += (i ? "," : "") + jsonString(p.problems[i]);
+    o += "],\"preflightNextAction\":" + (p.action.empty() ? "null" : jsonString(p.action));
+    o += ",\"preflightFile\":" + jsonString(p.file);
+    if (!p.readable())
+        o += ",\"preflightReason\":" + jsonString(p.reason);
+    return o;
+}
+
 std::string jsonHost(const HostReport& h) {
     const OutcomeInfo& info = outcomeInfo(h.outcome);
     std::string o = "{\"host\":" + jsonString(h.host);
+    if (h.preflight != nullptr)
+        o += jsonPreflight(*h.preflight);
     o += ",\"file\":" + jsonString(h.file);
     o += ",\"run\":" + std::to_string(h.run);
     if (h.unlisted)
@@ -122,11 +188,18 @@ std::string jsonHost(const HostReport& h) {
          (h.exit.kind == ExitCode::Known ? std::to_string(h.exit.value) : std::string("null"));
     o += ",\"exitCodeText\":" + jsonString(exitCodeText(h.exit));
     o += ",\"reason\":" + jsonString(h.reason);
+    o += ",\"protectedBy\":" + jsonString(protectionKey(protectionOf(h)));
     const bool caused = h.cause.id != CauseId::None;
     o += ",\"cause\":" + jsonString(causeKey(h.cause));
     o += ",\"causeText\":" + (caused ? jsonString(causeLabel(h.cause)) : "null");
     o += ",\"causeRecord\":" + (caused ? jsonString(h.cause.record) : "null");
-    o += ",\"nextAction\":" + (caused ? jsonString(causeAction(h.cause)) : "null");
+    const std::string action = nextAction(h);
+    o += ",\"nextAction\":" + (action.empty() ? "null" : jsonString(action));
+    o += ",\"causes\":[";
+    const std::vector<Cause> causes = hostCauses(h);
+    for (size_t i = 0; i < causes.size(); ++i)
+        o += (i ? "," : "") + jsonString(causeKey(causes[i]));
+    o += "]";
     o += ",\"failures\":[";
     for (size_t i = 0; i < h.failures.size(); ++i)
         o += (i ? "," : "") + jsonFailure(h.failures[i]);
@@ -134,8 +207,8 @@ std::string jsonHost(const HostReport& h) {
     return o + "}";
 }
 
-// The heading and the causes before the hosts. No key here is one a host object has before its
-// own: a reader that takes a host's first "outcome" or "path" finds the host's.
+// The heading and the causes before the hosts. No key here is "outcome" or "path": a reader
+// that takes a host's first "outcome" or "path" finds the host's.
 std::string jsonHead(const Fleet& fleet) {
     const Fleet::Source& source = fleet.source();
     const Totals t = fleet.totals();
@@ -145,7 +218,26 @@ std::string jsonHead(const Fleet& fleet) {
         o += (i ? "," : "") + jsonString(source.inputs[i]);
     o += "],\"inventory\":" + (source.inventory.empty() ? "null" : jsonString(source.inventory));
     o += ",\"files\":" + std::to_string(fleet.files());
-    o += ",\"totals\":{\"hosts\":" + std::to_string(t.hosts) +
+    // Which agent protects the hosts: the four add up to the hosts reported. With an inventory,
+    // the share of it each stands for.
+    o += ",\n\"protection\":{";
+    for (int i = 0; i < kProtectionCount; ++i) {
+        o += std::string(i ? "," : "") + "\"" + protectionKey(static_cast<Protection>(i)) +
+             "\":" + std::to_string(t.protection[i]);
+    }
+    o += "}";
+    if (t.inventory > 0) {
+        o += ",\"protectionShareOfInventory\":{";
+        for (int i = 0; i < kProtectionCount; ++i) {
+            char share[16];
+            std::snprintf(share, sizeof share, "%.4f",
+                          static_cast<double>(t.protectionListed[i]) / t.inventory);
+            o += std::string(i ? "," : "") + "\"" + protectionKey(static_cast<Protection>(i)) +
+                 "\":" + share;
+        }
+        o += "}";
+    }
+    o += ",\n\"totals\":{\"hosts\":" + std::to_string(t.hosts) +
          ",\"needingAttention\":" + std::to_string(t.attention);
     if (t.inventory > 0) {
         o += ",\"inventoryHosts\":" + std::to_string(t.inventory) +
@@ -164,6 +256,10 @@ std::string jsonHead(const Fleet& fleet) {
         o += "{\"cause\":" + jsonString(causeKey(group.cause));
         o += ",\"causeText\":" + jsonString(causeLabel(group.cause));
         o += ",\"hostCount\":" + std::to_string(group.hosts);
+        o += ",\"hosts\":" + std::to_string(group.hosts);
+        o += ",\"harm\":" + jsonString(harmKey(group.harm));
+        o += std::string(",\"urgent\":") + (group.harm == Harm::Unprotected ? "true" : "false");
+        o += ",\"unprotectedHosts\":" + std::to_string(group.unprotected);
         o += ",\"meaning\":" + jsonString(plainText(causeInfo(group.cause.id).meaning));
         o += ",\"nextAction\":" + jsonString(causeAction(group.cause)) + "}";
     }
@@ -174,6 +270,8 @@ std::string jsonHead(const Fleet& fleet) {
 
 bool writeCsv(const std::filesystem::path& path, const Fleet& fleet) {
     OutputFile out(path);
+    out.put(kUtf8Bom);
+    out.put(csvSummary(fleet.totals()));
     out.put(kCsvHead);
     for (const HostReport& host : fleet.hosts())
         out.put(csvRow(fleet, host));

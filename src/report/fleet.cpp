@@ -232,33 +232,79 @@ void Fleet::addInventory(const std::vector<std::string>& hosts) {
     reported_ = inventory_ - missing.size();
 }
 
+void Fleet::addPreflights(std::vector<Preflight> preflights) {
+    std::unordered_map<std::string, size_t> current;
+    for (size_t i = 0; i < hosts_.size(); ++i) {
+        if (hosts_[i].run == 0)
+            current.emplace(hostKey(hosts_[i].host), i);
+    }
+    for (Preflight& preflight : preflights) {
+        ++files_;
+        preflights_.push_back(std::make_unique<Preflight>(std::move(preflight)));
+        const Preflight* held = preflights_.back().get();
+        const auto [at, added] = current.emplace(hostKey(held->host), hosts_.size());
+        if (!added) {
+            // A second output for one host: the first found stays.
+            if (hosts_[at->second].preflight == nullptr)
+                hosts_[at->second].preflight = held;
+            continue;
+        }
+        HostReport host;
+        host.host = held->host;
+        host.file = held->file;
+        host.outcome = Outcome::NotRun;
+        host.preflight = held;
+        host.reason = held->readable() ? "preflight: the " + held->path + " path" : held->reason;
+        defaultCause(host);
+        hosts_.push_back(std::move(host));
+    }
+}
+
+Harm causeHarm(const CauseGroup& group) {
+    const CauseId id = group.cause.id;
+    if (group.unprotected > 0)
+        return Harm::Unprotected;
+    if (id >= CauseId::PolicyCopyLeft && id <= CauseId::PolicyNotRead)
+        return Harm::FollowUp;
+    if (id >= CauseId::PreflightFallback)
+        return Harm::Ahead;
+    return Harm::Retry;
+}
+
 void Fleet::order() {
     causes_.clear();
     std::unordered_map<std::string, size_t> index;
     std::vector<size_t> groupOf(hosts_.size(), 0);
     for (size_t i = 0; i < hosts_.size(); ++i) {
         const HostReport& host = hosts_[i];
-        if (host.run != 0 || !needsAttention(host))
+        if (host.run != 0)
             continue;
-        const auto [at, added] = index.emplace(causeKey(host.cause), causes_.size());
-        if (added) {
-            causes_.emplace_back();
-            causes_.back().cause.id = host.cause.id;
-            causes_.back().cause.code = host.cause.code;
+        for (const Cause& cause : hostCauses(host)) {
+            const auto [at, added] = index.emplace(causeKey(cause), causes_.size());
+            if (added) {
+                causes_.emplace_back();
+                causes_.back().cause.id = cause.id;
+                causes_.back().cause.code = cause.code;
+            }
+            CauseGroup& group = causes_[at->second];
+            ++group.hosts;
+            if (cause.id != host.cause.id || !needsAttention(host))
+                continue;  // a cause besides the outcome's: counted, the host listed elsewhere
+            group.worst = std::min(group.worst, host.outcome);
+            group.unprotected += protectionOf(host) == Protection::None ? 1 : 0;
+            groupOf[i] = at->second;
         }
-        CauseGroup& group = causes_[at->second];
-        ++group.hosts;
-        group.worst = std::min(group.worst, host.outcome);
-        groupOf[i] = at->second;
     }
+    for (CauseGroup& group : causes_)
+        group.harm = causeHarm(group);
     std::vector<size_t> rank(causes_.size());
     for (size_t i = 0; i < rank.size(); ++i)
         rank[i] = i;
     std::sort(rank.begin(), rank.end(), [&](size_t a, size_t b) {
         const CauseGroup& x = causes_[a];
         const CauseGroup& y = causes_[b];
-        return std::make_tuple(y.hosts, x.worst, causeKey(x.cause)) <
-               std::make_tuple(x.hosts, y.worst, causeKey(y.cause));
+        return std::make_tuple(x.harm, y.hosts, x.worst, x.cause.id, causeKey(x.cause)) <
+               std::make_tuple(y.harm, x.hosts, y.worst, y.cause.id, causeKey(y.cause));
     });
     std::vector<uint32_t> rankOf(causes_.size());
     std::vector<CauseGroup> ranked;
@@ -270,7 +316,9 @@ void Fleet::order() {
     const uint32_t healthy = static_cast<uint32_t>(causes_.size() + 1);
     for (size_t i = 0; i < hosts_.size(); ++i) {
         HostReport& host = hosts_[i];
-        host.group = host.run == 0 && needsAttention(host) ? rankOf[groupOf[i]] : healthy;
+        const bool grouped =
+            host.run == 0 && needsAttention(host) && host.cause.id != CauseId::None;
+        host.group = grouped ? rankOf[groupOf[i]] : healthy;
     }
     std::sort(hosts_.begin(), hosts_.end(), [](const HostReport& a, const HostReport& b) {
         return std::forward_as_tuple(a.run != 0, a.group, a.outcome, a.host, a.run, a.file) <
@@ -287,6 +335,9 @@ Totals Fleet::totals() const {
         }
         ++t.perOutcome[static_cast<int>(host.outcome)];
         ++t.hosts;
+        const int protection = static_cast<int>(protectionOf(host));
+        ++t.protection[protection];
+        t.protectionListed[protection] += inventory_ > 0 && !host.unlisted ? 1 : 0;
         t.attention += needsAttention(host) ? 1 : 0;
     }
     t.inventory = inventory_;

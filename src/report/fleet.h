@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "report/host_report.h"
@@ -39,15 +40,25 @@ struct Totals {
     size_t hosts = 0;        // current logs
     size_t attention = 0;    // of them, needing attention
     size_t earlierRuns = 0;  // rotated copies listed besides
+    // Hosts by the agent that protects them (protectionOf); they add up to `hosts`. Of them,
+    // those in the inventory: with one given, these add up to `inventory`.
+    size_t protection[kProtectionCount] = {};
+    size_t protectionListed[kProtectionCount] = {};
 };
 
-// The hosts of one cause: the cause (its id and code), how many current logs have it, and the
-// worst outcome among them.
+// The hosts of one cause: the cause (its id and code), how many current hosts have it (as their
+// outcome's cause or besides it), the worst outcome and the unprotected hosts among those whose
+// outcome it explains, and so the harm it does.
 struct CauseGroup {
     Cause cause;  // without its record
     size_t hosts = 0;
     Outcome worst = Outcome::Started;
+    size_t unprotected = 0;
+    Harm harm = Harm::Retry;
 };
+
+// Unprotected when any host it explains runs no agent; otherwise by the kind of cause.
+Harm causeHarm(const CauseGroup& group);
 
 class Fleet {
   public:
@@ -58,6 +69,10 @@ class Fleet {
     // with a log that it lacks (marked `unlisted`: a misnamed folder, or an inventory out of
     // date). Call once, after every log was added.
     void addInventory(const std::vector<std::string>& hosts);
+    // Adds the preflight outputs: each to the current log of its host (names compared without
+    // case and domain), or as a host of its own (NotRun) where there is no log. Call after every
+    // log was added and before addInventory.
+    void addPreflights(std::vector<Preflight> preflights);
     // What the report was made from, for its outputs' heading.
     struct Source {
         std::string made;                 // "YYYY-MM-DD hh:mm:ss UTC"
@@ -68,9 +83,10 @@ class Fleet {
     const Source& source() const { return source_; }
     // Files (and unreadable items) read; hosts of the inventory without a log not counted.
     size_t files() const { return files_; }
-    // Groups the hosts needing attention by cause (the most hosts first), then orders the hosts:
-    // by their cause's rank, the worst outcome first, then by host name and run; hosts running
-    // the new agent after them, earlier runs last.
+    // Groups the hosts by cause, each host under every cause it has, and ranks the causes by
+    // harm, then by hosts (the most first); then orders the hosts: those needing attention by
+    // their outcome's cause's rank, the worst outcome first, then by host name and run; hosts
+    // running the new agent after them, earlier runs last.
     void order();
     const std::vector<HostReport>& hosts() const { return hosts_; }
     // The causes of the hosts needing attention, as order() ranked them; a host's `group` is
@@ -82,6 +98,7 @@ class Fleet {
 
   private:
     std::vector<HostReport> hosts_;
+    std::vector<std::unique_ptr<Preflight>> preflights_;
     std::vector<CauseGroup> causes_;
     Source source_;
     size_t files_ = 0;

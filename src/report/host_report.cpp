@@ -35,6 +35,9 @@ constexpr OutcomeInfo kOutcomes[kOutcomeCount] = {
     {Outcome::NoLog, "no-log", "no log collected", true,
      "The host is in the inventory (--hosts), but no log of it was found: the deployment never ran there, or its log was never collected.",
      "Check that the deployment reached the host; collect `%WINDIR%\\Relocator.log` from it."},
+    {Outcome::NotRun, "not-run", "not run yet (preflight only)", false,
+     "Only the host's preflight output (`relocator-check --json`) was found: it tells the path the tool would take and the problems it would meet.",
+     "Fix the problems the preflight lists, then run the tool."},
     {Outcome::RestartNeeded, "restart-needed", "restart needed, then the tool finishes", true,
      "The new agent runs, but a service the migration registers again (`Glacis`, the cause names it) stays marked for deletion until the host restarts. The tool returned 3010 and kept its migration record: the first run after the restart registers the service and finishes the migration.",
      "Let the deployment system restart the host (3010 is a soft reboot) and run the tool again after it; or restart the host and run the tool by hand."},
@@ -110,6 +113,18 @@ constexpr CauseInfo kCauses[] = {
     {CauseId::PolicyCopyLeft, "policy-copy-left", "a plain-text copy of the policy stays on the host",
      "An interrupted run left `policy.txt` and this run could not delete it: the policy is readable in plain text.",
      "Delete `policy.txt` from the installation folder by hand."},
+    {CauseId::PolicyNotRead, "policy-not-read", "the policy could not be used: the local user interface was left as it was",
+     "`policy.xml` was missing, could not be deciphered or held no `IncludeLocalGUI` marker, so the local user interface was neither installed nor removed.",
+     "Put a valid `policy.xml` into the installation folder and run the tool again, or install or remove `glacis.exe` and its shortcuts by hand as the policy asks."},
+    {CauseId::PreflightFallback, "preflight-fallback", "the preflight says the run would fall back to the old agent",
+     "The new agent's program is missing on the host, so `Relocator.exe` would upgrade nothing and start the old agent again.",
+     "Copy the Tarvos files into the installation folder, then run the check again."},
+    {CauseId::PreflightProblems, "preflight-problems", "the preflight sees problems ahead",
+     "The run would migrate or restart, but the check found problems it would meet (each host lists them).",
+     "Carry out each problem's next action on the host, then run the check again."},
+    {CauseId::PreflightUnreadable, "preflight-unreadable", "the preflight output cannot be read",
+     "The file is named like a preflight output but is damaged, cut, or another program's.",
+     "Run `relocator-check.exe --json FILE` on the host again and collect the file."},
 };
 
 // Next actions for the codes a service start fails with most.
@@ -190,6 +205,41 @@ std::string causeAction(const Cause& cause) {
     return plainText(causeInfo(cause.id).action);
 }
 
+std::vector<Cause> hostCauses(const HostReport& host) {
+    std::vector<Cause> causes;
+    if (host.cause.id != CauseId::None)
+        causes.push_back(host.cause);
+    for (int id = 1; id < kCauseCount; ++id) {
+        if ((host.otherCauses >> id & 1u) != 0 && static_cast<CauseId>(id) != host.cause.id) {
+            Cause other;
+            other.id = static_cast<CauseId>(id);
+            causes.push_back(other);
+        }
+    }
+    return causes;
+}
+
+const char* harmKey(Harm harm) {
+    switch (harm) {
+        case Harm::Unprotected:
+            return "unprotected";
+        case Harm::Retry:
+            return "retry";
+        case Harm::FollowUp:
+            return "follow-up";
+        case Harm::Ahead:
+            break;
+    }
+    return "ahead";
+}
+
+std::string nextAction(const HostReport& host) {
+    if (host.outcome == Outcome::NotRun && host.preflight != nullptr &&
+        !host.preflight->action.empty())
+        return host.preflight->action;
+    return host.cause.id == CauseId::None ? std::string() : causeAction(host.cause);
+}
+
 CauseId followUpCause(const Failure& failure) {
     if (failure.line == nullptr || failure.harmless)
         return CauseId::None;
@@ -206,6 +256,8 @@ CauseId followUpCause(const Failure& failure) {
         return CauseId::MigrationRecordKept;
     if (starts("Can't delete {PATH} left behind"))
         return CauseId::PolicyCopyLeft;
+    if (failure.line->id == LineId::PolicyOutcome)
+        return CauseId::PolicyNotRead;
     return CauseId::None;
 }
 
@@ -221,6 +273,12 @@ void defaultCause(HostReport& host) {
             break;
         case Outcome::NoLog:
             host.cause.id = CauseId::NoLog;
+            break;
+        case Outcome::NotRun:
+            host.cause.id = host.preflight == nullptr || !host.preflight->readable()
+                                ? CauseId::PreflightUnreadable
+                            : host.preflight->path == "fallback" ? CauseId::PreflightFallback
+                                                                 : CauseId::PreflightProblems;
             break;
         default:
             host.cause.id = CauseId::NothingLogged;
@@ -261,7 +319,68 @@ std::string exitCodeText(const ExitCode& exit) {
 }
 
 bool needsAttention(const HostReport& host) {
+    if (host.outcome == Outcome::NotRun)
+        return host.preflight == nullptr || host.preflight->needsAttention();
     return outcomeInfo(host.outcome).attention;
+}
+
+// The outcome says which agent runs, but for a log cut off (its records tell how far the run
+// got) and for hosts without a usable log (nothing is known).
+Protection protectionOf(const HostReport& host) {
+    switch (host.outcome) {
+        case Outcome::Started:
+        case Outcome::StartedAfterRescue:
+        case Outcome::FollowUp:
+        case Outcome::RestartNeeded:
+            return Protection::NewAgent;
+        case Outcome::OldAgentAgain:
+            return Protection::OldAgent;
+        case Outcome::NotStarted:
+            // The restart path starts the old agent instead; the migration had removed it.
+            return host.path == RunPath::Restart ? Protection::OldAgent : Protection::None;
+        case Outcome::NotRunning:
+            // Stopped again, or hung in its start: nothing protects the host, unless the restart
+            // path's records show the old agent started after it.
+            return host.lastSeen == Protection::OldAgent ? Protection::OldAgent : Protection::None;
+        case Outcome::NoAgent:
+            return Protection::None;
+        case Outcome::Incomplete:
+            return host.lastSeen;
+        case Outcome::Unreadable:
+        case Outcome::NotALog:
+        case Outcome::NoLog:
+        case Outcome::NotRun:
+            break;
+    }
+    return Protection::Unknown;
+}
+
+const char* protectionKey(Protection protection) {
+    switch (protection) {
+        case Protection::NewAgent:
+            return "newAgent";
+        case Protection::OldAgent:
+            return "oldAgent";
+        case Protection::None:
+            return "unprotected";
+        case Protection::Unknown:
+            break;
+    }
+    return "unknown";
+}
+
+const char* protectionLabel(Protection protection) {
+    switch (protection) {
+        case Protection::NewAgent:
+            return "new agent";
+        case Protection::OldAgent:
+            return "old agent";
+        case Protection::None:
+            return "none (unprotected)";
+        case Protection::Unknown:
+            break;
+    }
+    return "unknown";
 }
 
 void addReason(HostReport& host, std::string_view part) {

@@ -23,12 +23,13 @@ enum class Outcome {
     Unreadable,     // the file could not be read
     NotALog,        // not a log of this tool
     NoLog,          // a host of the inventory whose log was never collected
+    NotRun,         // only a preflight output: the tool has not run there yet
     RestartNeeded,  // the new agent runs; the first run after a restart finishes the migration
     FollowUp,       // the new agent started, but a step failed in a way that needs a person
     StartedAfterRescue,
     Started,
 };
-constexpr int kOutcomeCount = 12;
+constexpr int kOutcomeCount = 13;
 
 struct OutcomeInfo {
     Outcome outcome;
@@ -84,8 +85,25 @@ enum class CauseId {
     DriverInstallerFailed,
     FilterLibraryNotCopied,
     MigrationRecordKept,
+    // Noted on a host whatever its outcome, never its outcome's cause: the policy could not be
+    // used, so the local user interface was left as it was.
+    PolicyNotRead,
+    // Hosts with a preflight output only: what the check sees ahead of the run.
+    PreflightFallback,
+    PreflightProblems,
+    PreflightUnreadable,
 };
-constexpr int kCauseCount = static_cast<int>(CauseId::MigrationRecordKept) + 1;
+constexpr int kCauseCount = static_cast<int>(CauseId::PreflightUnreadable) + 1;
+static_assert(kCauseCount <= 32, "a host keeps its other causes as bits of 32");
+
+// How much harm a cause's hosts are in, the most first: the causes are ranked by it before
+// their host counts.
+enum class Harm {
+    Unprotected,  // its hosts run no agent: urgent
+    Retry,        // a failure that a restart, a retry or a collection mends
+    FollowUp,     // the new agent runs; a step needs a person
+    Ahead,        // seen ahead of the run by the preflight
+};
 
 struct CauseInfo {
     CauseId id;
@@ -102,6 +120,12 @@ struct Cause {
     SharedText record;       // the record (or reason) that gives it, cut to kMaxFailureText
     int64_t code = kNoCode;  // the Win32 code it carries, where the cause depends on it
 };
+
+// Which agent protects a host, as far as its log tells.
+enum class Protection { NewAgent, OldAgent, None, Unknown };
+constexpr int kProtectionCount = 4;
+const char* protectionKey(Protection protection);    // "newAgent", ... (JSON)
+const char* protectionLabel(Protection protection);  // "new agent", ... (people)
 
 const OutcomeInfo& outcomeInfo(Outcome outcome);
 const char* pathName(RunPath path);
@@ -137,6 +161,18 @@ class Stamp {
     char text_[20] = {};
 };
 
+// What a host's preflight output (relocator-check --json) says of the run ahead.
+struct Preflight {
+    std::string file;                   // UTF-8
+    std::string host;                   // from the file's name, else its own "host" field
+    std::string path;                   // "migration", "restart", "fallback"; empty: unreadable
+    std::string reason;                 // why it is no preflight output, when it is not
+    std::vector<std::string> problems;  // problem ids, each once, in the check's order
+    std::string action;                 // the first problem's next action, as the check says it
+    bool readable() const { return !path.empty(); }
+    bool needsAttention() const { return !readable() || path == "fallback" || !problems.empty(); }
+};
+
 struct HostReport {
     std::string host;  // UTF-8
     std::string file;  // the log's path, UTF-8
@@ -151,11 +187,25 @@ struct HostReport {
     std::vector<Failure> failures;
     size_t moreFailures = 0;  // failure lines beyond kMaxFailures
     Cause cause;
-    uint32_t group = 0;     // the rank of its cause in the fleet (Fleet::order)
-    bool unlisted = false;  // an inventory was given, and it lacks this host
+    uint32_t otherCauses = 0;  // a bit per CauseId the records show besides `cause`
+    uint32_t group = 0;        // the rank of its cause in the fleet (Fleet::order)
+    bool unlisted = false;     // an inventory was given, and it lacks this host
+    // Which agent the records last showed started: for a log that stops early, and for a new
+    // agent that was never seen running.
+    Protection lastSeen = Protection::Unknown;
+    const Preflight* preflight = nullptr;  // its preflight output, held by the fleet
 };
 
 bool needsAttention(const HostReport& host);
+Protection protectionOf(const HostReport& host);
+
+// Every cause of the host: its outcome's cause first, then the others in the order of CauseId.
+std::vector<Cause> hostCauses(const HostReport& host);
+const char* harmKey(Harm harm);  // "unprotected", "retry", "follow-up", "ahead"
+
+// The one next action for the host: its cause's, or for a host known by its preflight output
+// only, the check's own for its first problem.
+std::string nextAction(const HostReport& host);
 
 // Adds a part to the host's reason, after "; " when it has one.
 void addReason(HostReport& host, std::string_view part);
@@ -168,7 +218,7 @@ std::string causeLabel(const Cause& cause);
 std::string causeAction(const Cause& cause);
 
 // The follow-up cause a failure line of a run that started the new agent gives; None for a
-// failure that needs no one.
+// failure that needs no one. PolicyNotRead is noted, but leaves the outcome as it is.
 CauseId followUpCause(const Failure& failure);
 
 // Fills in the cause of a host whose outcome the log's records did not explain (no log,

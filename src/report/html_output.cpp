@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "report/output_file.h"
@@ -20,8 +21,14 @@ constexpr char kPageStart[] = R"(<!DOCTYPE html>
 body { font-family: sans-serif; margin: 1.5em; color: #222; }
 table { border-collapse: collapse; margin-bottom: 2em; width: 100%; table-layout: fixed; }
 th, td { border: 1px solid #ccc; padding: 0.3em 0.5em; text-align: left; vertical-align: top;
-         overflow-wrap: anywhere; word-break: break-word; }
+         overflow-wrap: break-word; word-break: normal; hyphens: manual; }
+table.hosts, table#causes { font-size: 90%; }
 th { background: #eee; }
+tr.urgent td { background: #fbe3e3; }
+.urgent-mark { color: #a00; font-weight: bold; }
+table#protection { width: auto; }
+tr.protection-unprotected td { color: #a00; font-weight: bold; }
+details.cause-hosts a { margin-right: 0.6em; }
 tr.group th { background: #f6e6d0; }
 tr.attention td.outcome { font-weight: bold; color: #a00; }
 ul.failures { margin: 0; padding-left: 1.2em; }
@@ -40,13 +47,19 @@ svg text { font-size: 13px; }
 // Column widths that add up to the page's width: long texts wrap, none is cut.
 constexpr char kTableHead[] =
     "<colgroup><col style=\"width:9%\"><col style=\"width:10%\"><col style=\"width:7%\">"
-    "<col style=\"width:5%\"><col style=\"width:8%\"><col style=\"width:8%\">"
-    "<col style=\"width:10%\"><col style=\"width:31%\"><col style=\"width:12%\"></colgroup>\n"
+    "<col style=\"width:6%\"><col style=\"width:8%\"><col style=\"width:8%\">"
+    "<col style=\"width:10%\"><col style=\"width:30%\"><col style=\"width:12%\"></colgroup>\n"
     "<thead><tr><th>Host</th><th>Outcome</th><th>Path</th><th>Exit code</th><th>Started</th>"
     "<th>Ended</th><th>OS</th><th>Cause and next action</th><th>Log</th></tr></thead>\n";
 constexpr int kColumns = 9;
 // Rows of hosts running the new agent shown on the page.
 constexpr size_t kMaxHealthyRows = 1000;
+
+std::string percent(size_t part, size_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
+    return text;
+}
 
 // Colours of the bars: attention outcomes red to orange, the others green.
 const char* barColour(Outcome outcome) {
@@ -63,6 +76,8 @@ const char* barColour(Outcome outcome) {
         case Outcome::NotALog:
         case Outcome::NoLog:
             return "#e0a000";
+        case Outcome::NotRun:
+            return "#8080a0";
         case Outcome::RestartNeeded:
         case Outcome::FollowUp:
             return "#a0a000";
@@ -122,23 +137,47 @@ std::string cell(const std::string& text, const char* cls = nullptr) {
            htmlEscape(text) + "</td>";
 }
 
-std::string hostRow(const HostReport& h) {
+// What the host's preflight output says: the planned path, its problems, the next action.
+std::string preflightPart(const Preflight& p) {
+    std::string div =
+        "<div class=\"preflight\" data-planned-path=\"" + htmlEscape(p.path) + "\">Preflight: ";
+    if (!p.readable())
+        return div + htmlEscape(p.reason) + "</div>";
+    div += "would take the " + htmlEscape(p.path) + " path";
+    if (p.problems.empty())
+        div += ", no problem seen";
+    for (size_t i = 0; i < p.problems.size(); ++i) {
+        div += std::string(i ? ", " : "; problems: ") + "<span class=\"problem\">" +
+               htmlEscape(p.problems[i]) + "</span>";
+    }
+    if (!p.action.empty())
+        div += " <span class=\"next\">Next: " + htmlEscape(p.action) + "</span>";
+    return div + "</div>";
+}
+
+std::string hostRow(const HostReport& h, size_t index) {
     const OutcomeInfo& info = outcomeInfo(h.outcome);
     const std::string exit = exitCodeText(h.exit);
-    std::string tr = std::string("<tr class=\"host") + (info.attention ? " attention" : "") +
+    std::string tr = std::string("<tr class=\"host") + (needsAttention(h) ? " attention" : "") +
                      "\" data-host=\"" + htmlEscape(h.host) + "\" data-run=\"" +
                      std::to_string(h.run) + "\" data-outcome=\"" + info.key + "\" data-path=\"" +
                      pathName(h.path) + "\" data-exit=\"" + exit + "\" data-cause=\"" +
-                     htmlEscape(causeKey(h.cause)) + "\">";
+                     htmlEscape(causeKey(h.cause)) + "\" id=\"h" + std::to_string(index) + "\">";
     tr += cell(h.host) + cell(info.label, "outcome") + cell(pathName(h.path)) + cell(exit) +
           cell(h.started.text()) + cell(h.ended.text()) + cell(h.os.str());
     tr += "<td>";
     // The cause and its next action in one line; the rest on demand.
     if (h.cause.id != CauseId::None) {
         tr += "<div class=\"cause\"><span class=\"record\">" + htmlEscape(h.cause.record.str()) +
-              "</span> <span class=\"next\">Next: " + htmlEscape(causeAction(h.cause)) +
-              "</span></div>";
+              "</span> <span class=\"next\">Next: " + htmlEscape(nextAction(h)) + "</span></div>";
     }
+    const std::vector<Cause> causes = hostCauses(h);
+    for (size_t i = h.cause.id == CauseId::None ? 0 : 1; i < causes.size(); ++i) {
+        tr += "<div class=\"also\" data-cause=\"" + htmlEscape(causeKey(causes[i])) +
+              "\">Also: " + htmlEscape(causeLabel(causes[i])) + "</div>";
+    }
+    if (h.preflight != nullptr)
+        tr += preflightPart(*h.preflight);
     std::vector<const Failure*> others;
     for (const Failure& f : h.failures) {
         if (f.text != h.cause.record)
@@ -167,21 +206,78 @@ std::string hostRow(const HostReport& h) {
     return tr;
 }
 
-// The causes: for each, its hosts, what it means and the one next action.
+// Links to the rows of each cause's hosts, by the cause's rank; at most kMaxCauseLinks each.
+constexpr size_t kMaxCauseLinks = 200;
+std::vector<std::string> causeLinks(const Fleet& fleet) {
+    std::unordered_map<std::string, size_t> rank;
+    for (size_t i = 0; i < fleet.causes().size(); ++i)
+        rank.emplace(causeKey(fleet.causes()[i].cause), i);
+    std::vector<std::string> links(fleet.causes().size());
+    std::vector<size_t> counts(links.size(), 0);
+    for (size_t i = 0; i < fleet.hosts().size(); ++i) {
+        const HostReport& host = fleet.hosts()[i];
+        if (host.run != 0)
+            continue;
+        for (const Cause& cause : hostCauses(host)) {
+            const auto at = rank.find(causeKey(cause));
+            if (at == rank.end() || ++counts[at->second] > kMaxCauseLinks)
+                continue;
+            links[at->second] +=
+                "<a href=\"#h" + std::to_string(i) + "\">" + htmlEscape(host.host) + "</a> ";
+        }
+    }
+    for (size_t i = 0; i < links.size(); ++i) {
+        if (counts[i] > kMaxCauseLinks)
+            links[i] += "... and " + std::to_string(counts[i] - kMaxCauseLinks) + " more";
+    }
+    return links;
+}
+
+// The causes: for each, its hosts (linked to their rows), what it means and the one next
+// action; those that leave hosts unprotected first, marked urgent.
 std::string causeTable(const Fleet& fleet) {
     if (fleet.causes().empty())
         return std::string();
     std::string table =
         "<h2>Causes</h2>\n<table id=\"causes\">\n<colgroup><col style=\"width:7%\">"
-        "<col style=\"width:23%\"><col style=\"width:35%\"><col style=\"width:35%\"></colgroup>"
+        "<col style=\"width:25%\"><col style=\"width:34%\"><col style=\"width:34%\"></colgroup>"
         "\n<thead><tr><th>Hosts</th><th>Cause</th><th>What it means</th><th>Next action</th>"
         "</tr></thead>\n<tbody>\n";
-    for (const CauseGroup& group : fleet.causes()) {
-        table += "<tr class=\"cause\" data-cause=\"" + htmlEscape(causeKey(group.cause)) +
-                 "\" data-hosts=\"" + std::to_string(group.hosts) + "\">" +
-                 cell(std::to_string(group.hosts)) + cell(causeLabel(group.cause)) +
+    const std::vector<std::string> links = causeLinks(fleet);
+    for (size_t i = 0; i < fleet.causes().size(); ++i) {
+        const CauseGroup& group = fleet.causes()[i];
+        const bool urgent = group.harm == Harm::Unprotected;
+        std::string label =
+            urgent ? "<span class=\"urgent-mark\">Urgent, hosts unprotected:</span> " : "";
+        label += htmlEscape(causeLabel(group.cause));
+        label +=
+            "<details class=\"cause-hosts\"><summary>its hosts</summary>" + links[i] + "</details>";
+        table += std::string("<tr class=\"cause") + (urgent ? " urgent" : "") + "\" data-cause=\"" +
+                 htmlEscape(causeKey(group.cause)) + "\" data-hosts=\"" +
+                 std::to_string(group.hosts) + "\" data-harm=\"" + harmKey(group.harm) + "\">" +
+                 cell(std::to_string(group.hosts)) + "<td>" + label + "</td>" +
                  cell(plainText(causeInfo(group.cause.id).meaning)) +
                  cell(causeAction(group.cause)) + "</tr>\n";
+    }
+    return table + "</tbody></table>\n";
+}
+
+// Which agent protects the hosts, first on the page; with an inventory, the shares of it.
+std::string protectionTable(const Totals& t) {
+    std::string table =
+        "<h2>Protection</h2>\n<table id=\"protection\">\n<thead><tr><th>Agent running</th>"
+        "<th>Hosts</th>" +
+        std::string(t.inventory > 0 ? "<th>Of the inventory</th>" : "") +
+        "</tr></thead>\n<tbody>\n";
+    for (int i = 0; i < kProtectionCount; ++i) {
+        const Protection p = static_cast<Protection>(i);
+        table += std::string("<tr class=\"protection-") + protectionKey(p) +
+                 "\" data-protection=\"" + protectionKey(p) + "\" data-count=\"" +
+                 std::to_string(t.protection[i]) + "\">" + cell(protectionLabel(p)) +
+                 cell(std::to_string(t.protection[i]));
+        if (t.inventory > 0)
+            table += cell(percent(t.protectionListed[i], t.inventory));
+        table += "</tr>\n";
     }
     return table + "</tbody></table>\n";
 }
@@ -202,14 +298,15 @@ void section(OutputFile& out,
     for (const HostReport& host : fleet.hosts()) {
         if (!test(host))
             continue;
-        if (shown == limit) {
+        // A host with a cause besides is shown whatever the limit: its cause links to it.
+        if (shown >= limit && hostCauses(host).empty()) {
             ++left;
             continue;
         }
         ++shown;
         if (!open) {
-            out.put(std::string("<h2>") + title + "</h2>\n<table id=\"" + id + "\">\n" +
-                    kTableHead + "<tbody>\n");
+            out.put(std::string("<h2>") + title + "</h2>\n<table class=\"hosts\" id=\"" + id +
+                    "\">\n" + kTableHead + "<tbody>\n");
             open = true;
         }
         if (host.run == 0 && host.group != group && host.group >= 1 &&
@@ -220,7 +317,7 @@ void section(OutputFile& out,
                     ")</th></tr>\n");
         }
         group = host.group;
-        out.put(hostRow(host));
+        out.put(hostRow(host, static_cast<size_t>(&host - fleet.hosts().data())));
     }
     if (open)
         out.put("</tbody></table>\n");
@@ -228,12 +325,6 @@ void section(OutputFile& out,
         out.put("<p class=\"more\">... and " + std::to_string(left) +
                 " more: the CSV and JSON outputs list every host.</p>\n");
     }
-}
-
-std::string percent(size_t part, size_t whole) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
-    return text;
 }
 
 }  // namespace
@@ -264,6 +355,7 @@ bool writeHtml(const std::filesystem::path& path, const Fleet& fleet) {
                        "inventory out of date).";
         }
     }
+    out.put(protectionTable(t));
     out.put("<p id=\"summary\">" + summary + "</p>\n");
     out.put(causeTable(fleet));
     out.put(chart(t));

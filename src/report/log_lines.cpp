@@ -183,7 +183,7 @@ constexpr LogLine kLines[] = {
      "The new agent is already installed; it is started.", ""},
     {LineId::FirstStartOk, Section::Restart, I, "Successfull thService Start", kNone, false,
      kNoCode, kFeed, "It started at the first attempt.", ""},
-    {LineId::Other, Section::Restart, E,
+    {LineId::NotSeenRunning, Section::Restart, E,
      "KLOTarvos was not seen running within 30 s (state: {NAME})", kFail, false, kNoCode, kFeed,
      "The start of the new agent was accepted (or answered \"already running\"), but 30 s later the service was still `start-pending` (its start hangs) or `stopped`. On the restart path the hung start is rescued next; a run that ends without the agent running returns 1053.",
      "If the run's end record does not say `new agent: running`: read the agent's own log on the host and end a hung `thService.exe` (`taskkill /im thService.exe /f`), then run the tool again."},

@@ -32,6 +32,7 @@ enum class LineId {
     AlreadyRunning,  // the new agent's service was found running
     Resumed,         // an interrupted migration is taken up again
     RestartNeeded,   // the migration waits for a restart (exit code 3010)
+    NotSeenRunning,  // a start was accepted, but the agent was not seen running
 };
 
 enum class Section { StartUp, Migration, Restart, Drivers, PolicyUi, End };

@@ -9,6 +9,8 @@
 #include "report/log_collection.h"
 #include "report/text_escape.h"
 
+#include <nlohmann/json.hpp>
+
 namespace report {
 
 namespace {
@@ -26,27 +28,6 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
                       [](char a, char b) { return (a | 0x20) == (b | 0x20); });
 }
 
-// The value of the first string field `name` after `from`; false when there is none.
-bool stringField(const std::string& text,
-                 const std::string& name,
-                 size_t from,
-                 size_t& at,
-                 std::string& value) {
-    const std::string key = "\"" + name + "\":\"";
-    at = text.find(key, from);
-    if (at == std::string::npos)
-        return false;
-    at += key.size();
-    value.clear();
-    for (; at < text.size() && text[at] != '"'; ++at) {
-        if (text[at] == '\\')
-            ++at;
-        if (at < text.size())
-            value.push_back(text[at]);
-    }
-    return at < text.size();
-}
-
 bool plainId(const std::string& id) {
     return !id.empty() && id.size() <= kMaxIdChars && std::all_of(id.begin(), id.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
@@ -60,51 +41,97 @@ bool isPreflightName(const std::string& fileName) {
            (fileName.size() == sizeof(kName) - 1 && endsWithIgnoringCase(fileName, kName));
 }
 
-void addPreflight(const std::string& text, PreflightTotals& totals) {
-    ++totals.hosts;
-    size_t at = 0;
-    std::string value;
-    static const std::string kStart = "{\"tool\":\"relocator-check\",";
-    if (text.compare(0, kStart.size(), kStart) != 0 || !stringField(text, "path", 0, at, value)) {
-        ++totals.unreadable;
-        return;
-    }
-    const bool fallback = value == "fallback";
-    if (value == "migration") {
-        ++totals.migration;
-    } else if (value == "restart") {
-        ++totals.restart;
-    } else if (value == "fallback") {
-        ++totals.fallback;
-    } else {
-        ++totals.unreadable;
-        return;
-    }
-    const size_t problems = text.find("\"problems\":[", at);
-    const size_t end =
-        problems == std::string::npos ? problems : text.find("],\"lastRun\"", problems);
-    size_t seen = 0;
-    for (size_t from = problems;
-         end != std::string::npos && stringField(text, "id", from, at, value) && at < end;
-         from = at) {
-        ++totals.problems[plainId(value) ? value : std::string("(other)")];
-        ++seen;
-    }
-    if (seen == 0 && !fallback)
-        ++totals.clean;
+namespace {
+
+// The host a preflight output's file name stands for; empty when it names none.
+std::string hostOfFile(const std::filesystem::path& path) {
+    const std::string name = pathText(path.filename());
+    if (name.size() > sizeof(kNameSuffix) - 1 && endsWithIgnoringCase(name, kNameSuffix))
+        return name.substr(0, name.size() - (sizeof(kNameSuffix) - 1));
+    const std::filesystem::path folder = path.parent_path().filename();
+    return folder == "." || folder == ".." ? std::string() : pathText(folder);
 }
 
-void addPreflightFile(const std::filesystem::path& path, PreflightTotals& totals) {
+std::string stringOf(const nlohmann::json& object, const char* key) {
+    const auto at = object.find(key);
+    return at != object.end() && at->is_string() ? at->get<std::string>() : std::string();
+}
+
+}  // namespace
+
+Preflight readPreflight(const std::string& text, const std::string& file) {
+    Preflight out;
+    out.file = file;
+    out.host = hostOfFile(std::filesystem::u8path(file));
+    // Without exceptions: a damaged file is a verdict on that file, not an error of the report.
+    const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object() || stringOf(doc, "tool") != "relocator-check") {
+        out.reason =
+            "not a preflight output of relocator-check (damaged, cut, or another program's)";
+        return out;
+    }
+    if (out.host.empty())
+        out.host = stringOf(doc, "host");
+    const std::string path = stringOf(doc, "path");
+    if (path != "migration" && path != "restart" && path != "fallback") {
+        out.reason = "a preflight output without a path the tool takes";
+        return out;
+    }
+    out.path = path;
+    const auto problems = doc.find("problems");
+    if (problems == doc.end() || !problems->is_array())
+        return out;
+    for (const nlohmann::json& problem : *problems) {
+        if (!problem.is_object())
+            continue;
+        std::string id = stringOf(problem, "id");
+        if (!plainId(id))
+            id = "(other)";
+        // The check names a problem once per thing it concerns (two installers, two folders):
+        // for the host it is one problem.
+        if (std::find(out.problems.begin(), out.problems.end(), id) != out.problems.end())
+            continue;
+        out.problems.push_back(id);
+        if (out.action.empty())
+            out.action = stringOf(problem, "action");
+    }
+    return out;
+}
+
+Preflight readPreflightFile(const std::filesystem::path& path) {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(systemPath(path), error);
     std::ifstream in(systemPath(path), std::ios::binary);
     if (error || size > kMaxBytes || !in) {
-        ++totals.hosts;
+        Preflight out = readPreflight(std::string(), pathText(path));
+        out.reason = error || !in ? "cannot be read" : "too large for a preflight output";
+        return out;
+    }
+    return readPreflight(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+        pathText(path));
+}
+
+void addPreflight(const Preflight& preflight, PreflightTotals& totals) {
+    ++totals.hosts;
+    if (!preflight.readable()) {
         ++totals.unreadable;
         return;
     }
-    addPreflight(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-                 totals);
+    if (preflight.path == "migration")
+        ++totals.migration;
+    else if (preflight.path == "restart")
+        ++totals.restart;
+    else
+        ++totals.fallback;
+    for (const std::string& id : preflight.problems)
+        ++totals.problems[id];
+    if (!preflight.needsAttention())
+        ++totals.clean;
+}
+
+void addPreflightFile(const std::filesystem::path& path, PreflightTotals& totals) {
+    addPreflight(readPreflightFile(path), totals);
 }
 
 void totalPreflights(const std::vector<std::filesystem::path>& inputs,

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "report/host_report.h"
+
 namespace report {
 
 // True for the file names of preflight outputs, ignoring case.
@@ -25,11 +27,20 @@ struct PreflightTotals {
     std::map<std::string, size_t> problems;  // problem id: hosts that have it
 };
 
-// Adds one preflight output (its bytes) to the totals.
-void addPreflight(const std::string& text, PreflightTotals& totals);
+// Reads one preflight output (its bytes) of the file `file` (UTF-8): its planned path, its
+// problems (each id once) and the first problem's next action. The host is named after the
+// file (HOST_relocator-check.json, or the folder of relocator-check.json), else after the
+// output's own "host" field. Anything but a relocator-check output is unreadable, with why.
+Preflight readPreflight(const std::string& text, const std::string& file);
 
-// Reads one preflight output file into the totals (a file too large or unreadable counts as
-// no preflight output). Never throws but for memory.
+// The same from the file (one too large or that cannot be read is unreadable). Never throws
+// but for memory.
+Preflight readPreflightFile(const std::filesystem::path& path);
+
+// Adds one host's preflight output to the totals.
+void addPreflight(const Preflight& preflight, PreflightTotals& totals);
+
+// Reads one preflight output file into the totals.
 void addPreflightFile(const std::filesystem::path& path, PreflightTotals& totals);
 
 // Reads every preflight output of the inputs (files as named when their name fits, folders

@@ -70,16 +70,21 @@ int run(const std::vector<std::string>& args) {
         source.inventory = report::pathText(options.hosts);
     fleet.describe(std::move(source));
     report::PreflightTotals preflights;
+    std::vector<report::Preflight> outputs;
     {
         report::ProgressLine progress;
         report::readLogs(
             options.inputs, options.naming, options.allRuns, fleet, [&] { progress.tick(); },
-            [&](const std::filesystem::path& path) { report::addPreflightFile(path, preflights); });
+            [&](const std::filesystem::path& path) {
+                outputs.push_back(report::readPreflightFile(path));
+                report::addPreflight(outputs.back(), preflights);
+            });
     }
+    fleet.addPreflights(std::move(outputs));
     if (!options.hosts.empty())
         fleet.addInventory(inventory);
     fleet.order();
-    if (fleet.hosts().empty() && preflights.hosts == 0)
+    if (fleet.hosts().empty())
         std::fputs("relocator-report: no log found\n", stderr);
     // The files are written beside the table, each on its own thread (they only read the
     // fleet); each is tried even when another one failed.
@@ -99,17 +104,14 @@ int run(const std::vector<std::string>& args) {
     std::thread csv = inBackground(options.csv, report::writeCsv);
     std::thread json = inBackground(options.json, report::writeJson);
     std::thread html = inBackground(options.html, report::writeHtml);
-    if (!fleet.hosts().empty() || preflights.hosts == 0)
-        report::writeTable(stdout, fleet, options.totalsOnly, options.failures);
+    report::writeTable(stdout, fleet, options.totalsOnly, options.failures);
     report::writePreflightTotals(stdout, preflights);
     std::fflush(stdout);
     for (std::thread* thread : {&csv, &json, &html})
         thread->join();
     if (!written)
         return kUsageError;
-    // A pilot of preflight outputs alone: 0 when every host is ready.
-    if (fleet.hosts().empty() && preflights.hosts > 0)
-        return preflights.clean == preflights.hosts ? 0 : 1;
+    // A host known by its preflight output alone needs attention when a problem lies ahead.
     return fleet.exitCode();
 }
 

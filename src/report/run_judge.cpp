@@ -59,6 +59,43 @@ void RunJudge::record(const logfmt::RecordHead& head, std::string_view message, 
         // An error the guide does not know (a newer tool?): listed, unexplained.
         failure(LineMatch(), message);
     }
+    track(known ? match.line->id : LineId::Other);
+}
+
+void RunJudge::track(LineId id) {
+    // The record after an accepted start shows the wait for it over, unless it says otherwise.
+    if (newStartPending_ && id != LineId::NotSeenRunning)
+        seen_ = Protection::NewAgent;
+    if (oldStartPending_ && id != LineId::OldAgentFailed && id != LineId::GlacisStartFailed)
+        seen_ = Protection::OldAgent;
+    newStartPending_ = false;
+    oldStartPending_ = false;
+    switch (id) {
+        case LineId::FirstStartOk:
+        case LineId::RescueOk:
+            // Tools before the start record did not wait: a start accepted was the answer.
+            if (toolStarted_)
+                newStartPending_ = true;
+            else
+                seen_ = Protection::NewAgent;
+            break;
+        case LineId::AlreadyRunning:
+            seen_ = Protection::NewAgent;
+            break;
+        case LineId::TryOldAgent:
+        case LineId::StartingOldGlacis:
+            seen_ = Protection::Unknown;
+            oldStartPending_ = true;
+            break;
+        case LineId::NotSeenRunning:
+        case LineId::TarvosStartFailed:
+        case LineId::OldAgentFailed:
+        case LineId::GlacisStartFailed:
+            seen_ = Protection::None;
+            break;
+        default:
+            break;
+    }
 }
 
 void RunJudge::cutAtEnd(const std::string& start) {
@@ -145,6 +182,7 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
             path_ = RunPath::Migration;
             break;
         case LineId::StartLogging:
+        case LineId::NotSeenRunning:
         case LineId::Other:
             break;
     }
@@ -161,7 +199,11 @@ void RunJudge::failure(const LineMatch& match, std::string_view message) {
     // Looked at before the cap, so that no number of earlier failures can hide it; the most
     // serious one is the cause.
     const CauseId followUp = followUpCause(f);
-    if (followUp != CauseId::None && (followUp_.id == CauseId::None || followUp < followUp_.id)) {
+    if (followUp != CauseId::None)
+        followUps_ |= 1u << static_cast<int>(followUp);
+    // A policy that could not be used leaves the agent as it is: noted, never the outcome.
+    if (followUp != CauseId::None && followUp != CauseId::PolicyNotRead &&
+        (followUp_.id == CauseId::None || followUp < followUp_.id)) {
         followUp_.id = followUp;
         followUp_.record = f.text;
     }
@@ -285,6 +327,8 @@ void RunJudge::judge(HostReport& report, const std::string& damage) const {
     report.path = ended_ && endPath() != RunPath::Unknown ? endPath() : path_;
     report.failures = failures_;
     report.moreFailures = moreFailures_;
+    report.otherCauses = followUps_;
+    report.lastSeen = seen_;
     if (records_ > 0) {
         report.started = Stamp(logfmt::sortableStamp(first_));
         report.ended = Stamp(logfmt::sortableStamp(last_));

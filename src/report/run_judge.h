@@ -44,6 +44,7 @@ class RunJudge {
 
   private:
     void note(const LineMatch& match, std::string_view message);
+    void track(LineId id);
     void failure(const LineMatch& match, std::string_view message);
     bool complete() const;
     void outcome(HostReport& report) const;
@@ -97,6 +98,14 @@ class RunJudge {
     Cause endRecord_;
     Cause restartNeeded_;
     Cause followUp_;
+
+    uint32_t followUps_ = 0;  // a bit per follow-up cause seen
+
+    // Which agent the records last showed started, for a run cut off before its end. A start
+    // the tool waits to see running counts once a record after it shows the wait over.
+    Protection seen_ = Protection::Unknown;
+    bool newStartPending_ = false;
+    bool oldStartPending_ = false;
 
     std::vector<Failure> failures_;
     size_t moreFailures_ = 0;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "report/text_escape.h"
 
@@ -73,7 +74,23 @@ void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth, bool fa
     if (host.cause.id != CauseId::None) {
         // The cause and its next action in one line.
         put(out, indent + "cause: " + terminalText(host.cause.record.str()) +
-                     " -- next: " + causeAction(host.cause) + "\n");
+                     " -- next: " + terminalText(nextAction(host)) + "\n");
+    }
+    const std::vector<Cause> causes = hostCauses(host);
+    for (size_t i = host.cause.id == CauseId::None ? 0 : 1; i < causes.size(); ++i)
+        put(out, indent + "also: " + causeLabel(causes[i]) + "\n");
+    if (const Preflight* preflight = host.preflight) {
+        std::string line = indent + "preflight: ";
+        if (!preflight->readable()) {
+            line += terminalText(preflight->reason);
+        } else {
+            line += "would take the " + preflight->path + " path";
+            for (size_t i = 0; i < preflight->problems.size(); ++i)
+                line += (i ? ", " : "; problems: ") + terminalText(preflight->problems[i]);
+            if (!preflight->action.empty())
+                line += " -- next: " + terminalText(preflight->action);
+        }
+        put(out, line + "\n");
     }
     if (!host.reason.empty() && host.reason != host.cause.record)
         put(out, indent + terminalText(host.reason.str()) + "\n");
@@ -96,6 +113,42 @@ void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth, bool fa
     }
 }
 
+std::string percent(size_t part, size_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
+    return text;
+}
+
+const char* harmTitle(Harm harm) {
+    switch (harm) {
+        case Harm::Unprotected:
+            return "URGENT: hosts left unprotected";
+        case Harm::Retry:
+            return "failures that need a restart, a retry or the log again";
+        case Harm::FollowUp:
+            return "follow-ups on hosts the new agent protects";
+        case Harm::Ahead:
+            break;
+    }
+    return "seen ahead of the run by the preflight";
+}
+
+// Which agent protects the hosts, before anything else; with an inventory, the shares of it.
+void writeProtection(std::FILE* out, const Totals& t) {
+    put(out, "Protection of " + std::to_string(t.hosts) + " hosts" +
+                 (t.inventory > 0 ? " (inventory: " + std::to_string(t.inventory) + ")" : "") +
+                 "\n");
+    for (int i = 0; i < kProtectionCount; ++i) {
+        std::string count = std::to_string(t.protection[i]);
+        count.insert(0, count.size() < 7 ? 7 - count.size() : 0, ' ');
+        std::string line = "  " + padded(protectionLabel(static_cast<Protection>(i)), 20) + count;
+        if (t.inventory > 0) {
+            line += "   " + percent(t.protectionListed[i], t.inventory) + " of the inventory";
+        }
+        put(out, line + "\n");
+    }
+}
+
 // The causes first: for each, its hosts, what it means and the one next action.
 void writeCauses(std::FILE* out, const Fleet& fleet) {
     const Totals t = fleet.totals();
@@ -110,24 +163,25 @@ void writeCauses(std::FILE* out, const Fleet& fleet) {
                 (source.inventory.empty() ? "" : "; inventory " + terminalText(source.inventory)) +
                 "\n");
     }
+    writeProtection(out, t);
     put(out, "Causes: " + std::to_string(t.attention) + " of " + std::to_string(t.hosts) +
                  " hosts need attention\n");
     if (fleet.causes().empty())
         return;
     put(out, "  HOSTS  CAUSE\n");
+    bool first = true;
+    Harm harm = Harm::Unprotected;
     for (const CauseGroup& group : fleet.causes()) {
+        if (first || group.harm != harm)
+            put(out, std::string("  -- ") + harmTitle(group.harm) + "\n");
+        first = false;
+        harm = group.harm;
         std::string count = std::to_string(group.hosts);
         count.insert(0, count.size() < 7 ? 7 - count.size() : 0, ' ');
         put(out, count + "  " + causeLabel(group.cause) + "\n");
         put(out, "         " + plainText(causeInfo(group.cause.id).meaning) + "\n");
         put(out, "         Next: " + causeAction(group.cause) + "\n");
     }
-}
-
-std::string percent(size_t part, size_t whole) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
-    return text;
 }
 
 void writeTotals(std::FILE* out, const Fleet& fleet) {

@@ -103,7 +103,7 @@ TEST(HostileInput, CraftedLinesFormulasLinksAndOddNamesAreReportedOnceAndSafely)
     ASSERT_TRUE(report::writeCsv(csv, fleet));
     std::stringstream text;
     text << std::ifstream(csv, std::ios::binary).rdbuf();
-    const auto rows = csvRows(text.str());
+    const auto rows = csvHostTable(text.str());
     ASSERT_EQ(rows.size(), 5u) << text.str();
     bool formulaKept = false;
     for (const auto& row : rows) {

@@ -85,8 +85,13 @@ TEST(HtmlPage, RenderedHostRowsNeedingAttentionFirst) {
     EXPECT_EQ(reportExit, 1) << "hosts need attention";
     const std::string source = readAll(page);
     ASSERT_FALSE(source.empty());
-    for (const char* fetch : {"src=", "href=", "url(", "@import", "<script", "<link"})
+    for (const char* fetch : {"src=", "url(", "@import", "<script", "<link"})
         EXPECT_EQ(source.find(fetch), std::string::npos) << fetch << ": the page stands alone";
+    // Links only within the page (a cause to its hosts' rows).
+    for (size_t at = source.find("href="); at != std::string::npos;
+         at = source.find("href=", at + 1)) {
+        EXPECT_EQ(source.compare(at, 7, "href=\"#"), 0) << source.substr(at, 40);
+    }
 
     const fs::path profile = root / "profile";
     fs::create_directories(profile);
@@ -174,16 +179,18 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
                    shellQuoted((out / "table.txt").string()));
     EXPECT_EQ(reportExit, 1);
 
-    // Ranked by hosts, then the worst outcome first.
+    // Ranked by harm (unprotected hosts first, then retries, then follow-ups), then by hosts,
+    // then the worst outcome first. A host counts under every cause it has: WS-G under both of
+    // its follow-ups, WS-E (its new agent did not start) under the installer's failure too.
     const std::vector<std::pair<std::string, std::string>> causes = {
-        {"new-agent-start-failed-1058", "3"}, {"no-log", "2"},
-        {"old-agent-not-started", "1"},       {"new-agent-start-failed-1053", "1"},
-        {"driver-installer-failed", "1"},     {"old-agent-marked-for-deletion", "1"}};
+        {"new-agent-start-failed-1058", "3"}, {"old-agent-not-started", "1"},
+        {"new-agent-start-failed-1053", "1"}, {"no-log", "2"},
+        {"driver-installer-failed", "3"},     {"old-agent-marked-for-deletion", "1"}};
     const std::map<std::string, std::string> causeOf = {
         {"WS-A", causes[0].first},    {"WS-B", causes[0].first},
-        {"WS-E", causes[0].first},    {"GHOST-1", causes[1].first},
-        {"GHOST-2", causes[1].first}, {"SRV-F", causes[2].first},
-        {longHost, causes[3].first},  {"WS-H", causes[4].first},
+        {"WS-E", causes[0].first},    {"GHOST-1", causes[3].first},
+        {"GHOST-2", causes[3].first}, {"SRV-F", causes[1].first},
+        {longHost, causes[2].first},  {"WS-H", causes[4].first},
         {"WS-G", causes[5].first},    {"WS-OK", "none"}};
 
     // The terminal: the heading, then the causes with their next actions, before any host.
@@ -221,7 +228,7 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
     EXPECT_LT(at, table.find("\nHOST ")) << "the causes come before the hosts";
 
     // CSV: the cause, its host count and next action lead every row.
-    const auto rows = csvRows(readAll(out / "fleet.csv"));
+    const auto rows = csvHostTable(readAll(out / "fleet.csv"));
     ASSERT_EQ(rows.size(), causeOf.size() + 1);
     EXPECT_EQ(rows[0][0], "cause");
     EXPECT_EQ(rows[0][3], "next_action");
@@ -282,7 +289,7 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
     EXPECT_NE(dom.find("<p id=\"made\">Made "), std::string::npos);
     EXPECT_NE(dom.find(", over 8 files.</p>"), std::string::npos);
     static const std::regex causeRow(
-        "<tr class=\"cause\" data-cause=\"([^\"]*)\" data-hosts=\"(\\d+)\">");
+        "<tr class=\"cause[^\"]*\" data-cause=\"([^\"]*)\" data-hosts=\"(\\d+)\"");
     std::vector<std::pair<std::string, std::string>> rendered;
     for (std::sregex_iterator it(dom.begin(), dom.end(), causeRow), end; it != end; ++it)
         rendered.emplace_back((*it)[1], (*it)[2]);

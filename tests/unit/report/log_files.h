@@ -112,4 +112,15 @@ inline std::vector<std::vector<std::string>> csvRows(const std::string& text) {
     return rows;
 }
 
+// The hosts' table of the report's CSV: its header row and the rows after it, past the
+// byte-order mark and the protection summary that open the file.
+inline std::vector<std::vector<std::string>> csvHostTable(const std::string& text) {
+    std::vector<std::vector<std::string>> rows = csvRows(text);
+    size_t head = 0;
+    while (head < rows.size() && rows[head][0] != "cause")
+        ++head;
+    rows.erase(rows.begin(), rows.begin() + static_cast<long>(head));
+    return rows;
+}
+
 }  // namespace reporttest
