@@ -103,10 +103,10 @@ constexpr CauseInfo kCauses[] = {
      "Restart the host; the old service is then removed."},
     {CauseId::DriverInstallerFailed, "driver-installer-failed", "a driver installer returned non-zero",
      "A network or filter driver installer (`NetInst.exe`, `IfsInst.exe`) failed; the agent runs, but without that driver's update.",
-     "Read the installer's log in the installation folder (`qsxfltr.log` for the filter driver), fix the cause, and run the installer again."},
+     "The failure line names the installer and its code. 2 (or 3): the installer is missing; copy the agent's `NetInstall` or `IfsInstall` folder for the host's bitness into the installation folder and run the tool again. Other codes: run that installer by hand with the command line logged before the line (the filter driver's writes `qsxfltr.log` in the installation folder), fix what it reports, then run the tool again."},
     {CauseId::FilterLibraryNotCopied, "filter-library-not-copied", "the filter library was not copied",
      "`QsxFFilter.dll` could not be copied into the product folder.",
-     "Copy `QsxFFilter.dll` from the system folder into the product's installation folder."},
+     "Copy `QsxFFilter.dll` by hand from the folder the failure line names (32-bit: the system folder) into the product's installation folder."},
     {CauseId::MigrationRecordKept, "migration-record-kept", "the migration record could not be removed",
      "The migration finished, but its registry record stayed: the next run takes the migration path again.",
      "Delete the key `HKLM\\SOFTWARE\\QSX\\Relocator\\Migration` (32-bit view) on the host."},
@@ -237,6 +237,13 @@ std::string nextAction(const HostReport& host) {
     if (host.outcome == Outcome::NotRun && host.preflight != nullptr &&
         !host.preflight->action.empty())
         return host.preflight->action;
+    // Which installer failed, and so what to do, is the failure line's own.
+    if (host.cause.id == CauseId::DriverInstallerFailed) {
+        for (const Failure& f : host.failures) {
+            if (f.text == host.cause.record && f.line != nullptr && f.line->action[0] != '\0')
+                return plainText(f.line->action);
+        }
+    }
     return host.cause.id == CauseId::None ? std::string() : causeAction(host.cause);
 }
 
