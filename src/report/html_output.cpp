@@ -22,7 +22,7 @@ body { font-family: sans-serif; margin: 1.5em; color: #222; }
 table { border-collapse: collapse; margin-bottom: 2em; width: 100%; table-layout: fixed; }
 th, td { border: 1px solid #ccc; padding: 0.3em 0.5em; text-align: left; vertical-align: top;
          overflow-wrap: break-word; word-break: normal; hyphens: manual; }
-table.hosts, table#causes { font-size: 90%; }
+table.hosts, table#causes { font-size: 85%; }
 th { background: #eee; }
 tr.urgent td { background: #fbe3e3; }
 .urgent-mark { color: #a00; font-weight: bold; }
@@ -44,11 +44,13 @@ svg text { font-size: 13px; }
 <h1>Relocator fleet report</h1>
 )";
 
-// Column widths that add up to the page's width: long texts wrap, none is cut.
+// Column widths that add up to the page's width and hold the longest word of each column (a
+// date, "unknown"): texts wrap between words, and only a path or a host name longer than its
+// column breaks inside.
 constexpr char kTableHead[] =
-    "<colgroup><col style=\"width:9%\"><col style=\"width:10%\"><col style=\"width:7%\">"
-    "<col style=\"width:6%\"><col style=\"width:8%\"><col style=\"width:8%\">"
-    "<col style=\"width:10%\"><col style=\"width:30%\"><col style=\"width:12%\"></colgroup>\n"
+    "<colgroup><col style=\"width:9%\"><col style=\"width:11%\"><col style=\"width:7%\">"
+    "<col style=\"width:7%\"><col style=\"width:9%\"><col style=\"width:9%\">"
+    "<col style=\"width:9%\"><col style=\"width:28%\"><col style=\"width:11%\"></colgroup>\n"
     "<thead><tr><th>Host</th><th>Outcome</th><th>Path</th><th>Exit code</th><th>Started</th>"
     "<th>Ended</th><th>OS</th><th>Cause and next action</th><th>Log</th></tr></thead>\n";
 constexpr int kColumns = 9;

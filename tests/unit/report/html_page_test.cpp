@@ -268,7 +268,21 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
                  "for (const c of document.querySelectorAll('td, th'))"
                  "  if (c.scrollWidth > c.clientWidth + 1) ++cut;"
                  "document.body.setAttribute('data-measured', d.scrollWidth + ' ' + d.clientWidth"
-                 " + ' ' + cut);</script></body>");
+                 " + ' ' + cut);"
+                 // A word (not a path or a host name of many characters) laid out on more than
+                 // one line was broken inside; a line may end after a hyphen.
+                 "const broken = []; const w = document.createTreeWalker(document.body, 4);"
+                 "for (let n; (n = w.nextNode());) {"
+                 "  if (!n.parentElement.closest('td, th')) continue;"
+                 "  for (const m of n.data.matchAll(/[^\\s-]+/g)) {"
+                 "    if (m[0].length > 20) continue;"
+                 "    const r = document.createRange();"
+                 "    r.setStart(n, m.index); r.setEnd(n, m.index + m[0].length);"
+                 "    const tops = new Set(Array.from(r.getClientRects(), x => Math.round(x.top)));"
+                 "    if (tops.size > 1) broken.push(m[0]);"
+                 "  }"
+                 "}"
+                 "document.body.setAttribute('data-broken', broken.join(' '));</script></body>");
     writeBytes(out / "measured.html", page);
     const int browserExit = exitCodeOf(
         "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
@@ -286,6 +300,8 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
     EXPECT_LE(std::stoi(measured[1]), std::stoi(measured[2])) << "no sideways scrolling";
     EXPECT_LE(std::stoi(measured[2]), 1280);
     EXPECT_EQ(measured[3], "0") << "no cell cuts its text";
+    EXPECT_NE(dom.find("data-broken=\"\""), std::string::npos)
+        << "words broken inside: " << dom.substr(dom.find("data-broken="), 300);
     EXPECT_NE(dom.find("<p id=\"made\">Made "), std::string::npos);
     EXPECT_NE(dom.find(", over 8 files.</p>"), std::string::npos);
     static const std::regex causeRow(
