@@ -93,7 +93,7 @@ std::string csvRow(const Fleet& fleet, const HostReport& h) {
                                   std::to_string(h.run),
                                   info.key,
                                   info.label,
-                                  info.attention ? "yes" : "no",
+                                  needsAttention(h) ? "yes" : "no",
                                   pathName(h.path),
                                   exitCodeText(h.exit),
                                   h.started.text(),
@@ -183,7 +183,7 @@ std::string jsonHost(const HostReport& h) {
     o += ",\"path\":" + jsonString(pathName(h.path));
     o += ",\"outcome\":" + jsonString(info.key);
     o += ",\"outcomeText\":" + jsonString(info.label);
-    o += std::string(",\"needsAttention\":") + (info.attention ? "true" : "false");
+    o += std::string(",\"needsAttention\":") + (needsAttention(h) ? "true" : "false");
     o += ",\"exitCode\":" +
          (h.exit.kind == ExitCode::Known ? std::to_string(h.exit.value) : std::string("null"));
     o += ",\"exitCodeText\":" + jsonString(exitCodeText(h.exit));

@@ -254,8 +254,16 @@ void Fleet::addPreflights(std::vector<Preflight> preflights) {
         host.file = held->file;
         host.outcome = Outcome::NotRun;
         host.preflight = held;
-        host.reason = held->readable() ? "preflight: the " + held->path + " path" : held->reason;
+        host.reason = held->reason;
+        std::string ids;
+        for (const std::string& id : held->problems)
+            ids += (ids.empty() ? "" : ", ") + id;
+        host.cause.record = held->readable()
+                                ? "relocator-check: " + (ids.empty() ? held->path : ids)
+                                : held->reason;
         defaultCause(host);
+        if (host.cause.id == CauseId::None)
+            host.cause.record = SharedText();
         hosts_.push_back(std::move(host));
     }
 }

@@ -365,7 +365,7 @@ bool writeHtml(const std::filesystem::path& path, const Fleet& fleet) {
             [](const HostReport& h) { return h.run == 0 && needsAttention(h); });
     // Hosts that need nothing: a page of a million rows would help no one.
     section(
-        out, fleet, "new-agent", "Hosts running the new agent",
+        out, fleet, "new-agent", "Hosts running the new agent, or ready for the run",
         [](const HostReport& h) { return h.run == 0 && !needsAttention(h); }, kMaxHealthyRows);
     section(out, fleet, "earlier-runs", "Earlier runs (rotated copies, not counted)",
             [](const HostReport& h) { return h.run != 0; });

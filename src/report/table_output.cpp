@@ -230,7 +230,7 @@ void writeTable(std::FILE* out, const Fleet& fleet, bool totalsOnly, bool failur
                 const std::string title =
                     caused ? causeLabel(fleet.causes()[group - 1].cause) + " (" +
                                  std::to_string(fleet.causes()[group - 1].hosts) + ")"
-                           : std::string("running the new agent");
+                           : std::string("running the new agent, or ready for the run");
                 put(out, "== " + title + "\n");
             } else if (host.run != 0 && !earlier) {
                 earlier = true;
