@@ -17,7 +17,7 @@ namespace {
 constexpr char kCsvHead[] =
     "cause,cause_text,cause_hosts,next_action,host,run,outcome,outcome_text,needs_attention,"
     "path,exit_code,started,ended,os,reason,cause_record,failures,file,protection,causes,"
-    "planned_path,preflight_problems,preflight_file\r\n";
+    "planned_path,preflight_problems,preflight_next_action,preflight_file\r\n";
 
 // A spreadsheet takes the byte-order mark as UTF-8; without it, host names and failure texts
 // beyond ASCII come out garbled.
@@ -107,6 +107,7 @@ std::string csvRow(const Fleet& fleet, const HostReport& h) {
                                   causeKeys(h),
                                   preflight ? preflight->path : std::string(),
                                   problems,
+                                  preflight ? preflight->action : std::string(),
                                   preflight ? preflight->file : std::string()};
     std::string row;
     for (const std::string& field : fields) {

@@ -329,6 +329,7 @@ TEST_F(FleetReport, APilotsPreflightOutputsAreItsHostsEachProblemOnce) {
     }
     EXPECT_EQ(byHost["WS1"][column("planned_path")], "migration");
     EXPECT_EQ(byHost["WS1"][column("preflight_problems")], "installer-missing old-agent-running");
+    EXPECT_EQ(byHost["WS1"][column("preflight_next_action")], "Fix installer-missing on the host.");
     EXPECT_EQ(byHost["WS3"][column("cause")], "preflight-fallback");
 
     // The totals count a problem once per host, however often the check lists it.
