@@ -1,6 +1,6 @@
-// The fleet: one small report per log read, the totals per outcome and the report's own exit
-// code. Rotated copies (earlier runs) are listed but never counted: a host is judged by its
-// current log.
+// The fleet: one small report per log read (and per host known by its preflight output alone),
+// the totals per outcome and per protecting agent, and the report's own exit code. Rotated
+// copies (earlier runs) are listed but never counted: a host is judged by its current log.
 #pragma once
 
 #include <cstddef>

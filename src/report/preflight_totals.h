@@ -1,6 +1,7 @@
 // The preflight outputs of a pilot: the files relocator-check --json wrote on each host,
 // collected as HOST_relocator-check.json (or relocator-check.json in a folder named after the
-// host), totalled by the path the tool would take and by the problems seen ahead.
+// host), each read into what it says of its host (planned path, problems, next action), and
+// totalled by the path the tool would take and by the problems seen ahead.
 #pragma once
 
 #include <cstddef>
