@@ -77,10 +77,14 @@ int run(const std::vector<std::string>& args) {
             options.inputs, options.naming, options.allRuns, fleet, [&] { progress.tick(); },
             [&](const std::filesystem::path& path) {
                 outputs.push_back(report::readPreflightFile(path));
-                report::addPreflight(outputs.back(), preflights);
             });
     }
     fleet.addPreflights(std::move(outputs));
+    // Totalled per host: a second output of one host is not counted again.
+    for (const report::HostReport& host : fleet.hosts()) {
+        if (host.run == 0 && host.preflight != nullptr)
+            report::addPreflight(*host.preflight, preflights);
+    }
     if (!options.hosts.empty())
         fleet.addInventory(inventory);
     fleet.order();
