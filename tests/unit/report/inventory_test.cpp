@@ -9,6 +9,7 @@
 #include <map>
 
 #include "log_files.h"
+#include "report/fleet.h"
 #include "report/inventory.h"
 
 namespace fs = std::filesystem;
@@ -127,6 +128,23 @@ TEST_F(Inventory, WindowsEncodingsAndHeadingsGiveTheHostsOfTheUtf8Copy) {
         keys.push_back(report::hostKey(name));
     EXPECT_EQ(keys, (std::vector<std::string>{"ws-0001", "ws-0002", "srv-db01", "ws-0003",
                                               "m\xC3\x9Cnchen-01", "lab-\xF0\x9F\x98\x80"}));
+
+    // Through the fleet: the hosts that sent a log are matched, whatever the file's encoding,
+    // and the heading is no host without a log.
+    for (const std::string& bytes :
+         {"Computername\n" + list, utf16(crlf("Name\n" + list), false)}) {
+        report::Fleet fleet;
+        writeBytes(root / "WS-0001" / "Relocator.log", logText(migrationStarted()));
+        writeBytes(root / "WS-0002" / "Relocator.log", logText(restartStarted()));
+        report::forEachLog({root / "WS-0001", root / "WS-0002"}, report::HostNaming::Auto, false,
+                           [&](const report::LogFile& log) { fleet.add(report::reportFor(log)); });
+        fleet.addInventory(read("fleet.txt", bytes));
+        const report::Totals totals = fleet.totals();
+        EXPECT_EQ(totals.inventory, names.size());
+        EXPECT_EQ(totals.reported, 2u);
+        EXPECT_EQ(totals.unlisted, 0u);
+        EXPECT_EQ(totals.perOutcome[static_cast<int>(report::Outcome::NoLog)], names.size() - 2);
+    }
 
     // A host name with "host" in it is a host, and a heading counts only as the first line.
     EXPECT_EQ(read("dbhost.txt", utf16("dbhost01\r\nName\r\n", false)),
