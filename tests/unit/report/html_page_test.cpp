@@ -282,7 +282,11 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
                  "    if (tops.size > 1) broken.push(m[0]);"
                  "  }"
                  "}"
-                 "document.body.setAttribute('data-broken', broken.join(' '));</script></body>");
+                 "document.body.setAttribute('data-broken', broken.join(' '));"
+                 // The protection counts are seen without scrolling (the window is 900 high).
+                 "const p = document.getElementById('protection');"
+                 "document.body.setAttribute('data-protection-bottom',"
+                 "  p ? Math.round(p.getBoundingClientRect().bottom) : -1);</script></body>");
     writeBytes(out / "measured.html", page);
     const int browserExit = exitCodeOf(
         "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
@@ -302,6 +306,11 @@ TEST(HtmlPage, CausesFirstInEveryOutputAndThePageFits1280Pixels) {
     EXPECT_EQ(measured[3], "0") << "no cell cuts its text";
     EXPECT_NE(dom.find("data-broken=\"\""), std::string::npos)
         << "words broken inside: " << dom.substr(dom.find("data-broken="), 300);
+    std::smatch protection;
+    ASSERT_TRUE(std::regex_search(dom, protection,
+                                  std::regex("data-protection-bottom=\"(-?\\d+)\"")));
+    EXPECT_GT(std::stoi(protection[1]), 0) << "no protection table";
+    EXPECT_LE(std::stoi(protection[1]), 900) << "the protection counts need scrolling";
     EXPECT_NE(dom.find("<p id=\"made\">Made "), std::string::npos);
     EXPECT_NE(dom.find(", over 8 files.</p>"), std::string::npos);
     static const std::regex causeRow(
