@@ -1,4 +1,5 @@
 #include "report/file_system.h"
+#include "text/utf8_text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -28,24 +29,6 @@ namespace fs = std::filesystem;
 #ifdef _WIN32
 
 namespace {
-
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 std::string win32Error(DWORD code) {
     return "error " + codeText(code);
@@ -82,14 +65,14 @@ std::string pathText(const fs::path& path) {
         const bool high = c >= 0xD800 && c <= 0xDBFF;
         const bool low = c >= 0xDC00 && c <= 0xDFFF;
         if (high && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
-            appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00));
+            text::appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00));
             ++i;
         } else if (high || low) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
             out += escaped;
         } else {
-            appendUtf8(out, c);
+            text::appendUtf8(out, c);
         }
     }
     return out;

@@ -1,4 +1,5 @@
 #include "report/inventory.h"
+#include "text/utf8_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,24 +26,6 @@ std::string lower(std::string text) {
         return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     });
     return text;
-}
-
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 // UTF-16 text (after its byte-order mark) as UTF-8, converted a block at a time as it is read,
@@ -88,9 +71,9 @@ class Utf16Source : public cryptfile::ByteSource {
             got += read;
             if (read == 0) {
                 if (high_ != 0)
-                    appendUtf8(out_, kReplacement);
+                    text::appendUtf8(out_, kReplacement);
                 if (got == 1)
-                    appendUtf8(out_, kReplacement);
+                    text::appendUtf8(out_, kReplacement);
                 high_ = 0;
                 return !out_.empty();
             }
@@ -107,15 +90,15 @@ class Utf16Source : public cryptfile::ByteSource {
         const bool high = u >= 0xD800 && u <= 0xDBFF;
         const bool low = u >= 0xDC00 && u <= 0xDFFF;
         if (high_ != 0 && low) {
-            appendUtf8(out_, 0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
+            text::appendUtf8(out_, 0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
             high_ = 0;
             return;
         }
         if (high_ != 0)
-            appendUtf8(out_, kReplacement);
+            text::appendUtf8(out_, kReplacement);
         high_ = high ? u : 0;
         if (!high)
-            appendUtf8(out_, low ? kReplacement : u);
+            text::appendUtf8(out_, low ? kReplacement : u);
     }
 
     cryptfile::ByteSource& in_;
