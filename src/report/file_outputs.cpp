@@ -23,12 +23,6 @@ constexpr char kCsvHead[] =
 // beyond ASCII come out garbled.
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-std::string percent(size_t part, size_t whole) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
-    return text;
-}
-
 // Which agent protects the hosts, before the hosts' rows: the counts, and with an inventory
 // the shares of it; a blank line ends it.
 std::string csvSummary(const Totals& t) {

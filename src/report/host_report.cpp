@@ -3,6 +3,7 @@
 #include "report/win32_codes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <unordered_set>
 
@@ -399,6 +400,12 @@ void addReason(HostReport& host, std::string_view part) {
     text += "; ";
     text.append(part);
     host.reason = text;
+}
+
+std::string percent(size_t part, size_t whole) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
+    return text;
 }
 
 std::string codeText(int64_t code) {

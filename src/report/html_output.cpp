@@ -57,12 +57,6 @@ constexpr int kColumns = 9;
 // Rows of hosts running the new agent shown on the page.
 constexpr size_t kMaxHealthyRows = 1000;
 
-std::string percent(size_t part, size_t whole) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
-    return text;
-}
-
 // Colours of the bars: attention outcomes red to orange, the others green.
 const char* barColour(Outcome outcome) {
     switch (outcome) {

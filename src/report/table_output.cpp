@@ -113,12 +113,6 @@ void writeHost(std::FILE* out, const HostReport& host, size_t hostWidth, bool fa
     }
 }
 
-std::string percent(size_t part, size_t whole) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * part / whole : 0.0);
-    return text;
-}
-
 const char* harmTitle(Harm harm) {
     switch (harm) {
         case Harm::Unprotected:

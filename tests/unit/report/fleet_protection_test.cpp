@@ -24,13 +24,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs relocator-report over `input` with every output written into `out`; its exit code.
 int runReport(const fs::path& input, const fs::path& out, const std::string& more = "") {
     fs::create_directories(out);

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,14 @@ inline std::vector<Record> fallbackWithoutAgent() {
     return run({error("*** AGENT UPGRADE FAILED. PLEASE GENERATE AGENT BUILD AND INSTALL LATEST "
                       "VERSION MANUALLY *****."),
                 error("Starting old Glacis Service"), error("Can't Start Glacisd Service.")});
+}
+
+// A file's bytes; empty when it cannot be read.
+inline std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 inline void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
