@@ -147,12 +147,10 @@ class MigrationProgress {
     // never two installers on one driver.
     void endLeftChildren() {
         for (const RecordedChild& child : record_.children) {
-            MigrationRecord one;
-            one.children.push_back(child);
-            std::wstring program;
-            DWORD processId = 0;
-            if (!recordedChildRunning(one, program, processId))
+            if (!childRunning(child))
                 continue;
+            const std::wstring& program = child.program;
+            const DWORD processId = child.processId;
             win::ScopedHandle process(
                 OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId));
             if (!process)

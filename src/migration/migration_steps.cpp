@@ -466,19 +466,21 @@ unsigned long long fileTimeNumber(const FILETIME& t) {
 
 }  // namespace
 
+bool childRunning(const RecordedChild& child) {
+    win::ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, child.processId));
+    FILETIME created = {};
+    FILETIME exited = {};
+    FILETIME kernel = {};
+    FILETIME user = {};
+    return process && GetProcessTimes(process.get(), &created, &exited, &kernel, &user) &&
+           fileTimeNumber(created) == child.created &&
+           WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
 bool recordedChildRunning(const MigrationRecord& record, std::wstring& program, DWORD& processId) {
     for (const RecordedChild& child : record.children) {
-        win::ScopedHandle process(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, child.processId));
-        FILETIME created = {};
-        FILETIME exited = {};
-        FILETIME kernel = {};
-        FILETIME user = {};
-        if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user) ||
-            fileTimeNumber(created) != child.created) {
-            continue;
-        }
-        if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+        if (childRunning(child)) {
             program = child.program;
             processId = child.processId;
             return true;

@@ -69,8 +69,10 @@ std::vector<StepDecision> decideSteps(const StepEnv& env);
 constexpr long long kRecordTrustDays = 30;
 bool recordTrusted(const MigrationRecord& record);
 
-// Whether the record's children (installers a run started) still run: the first such one's
-// program and process id.
+// Whether an installer a run started still runs: the same process id with the same creation
+// time (an id is reused, the two together are not).
+bool childRunning(const RecordedChild& child);
+// Whether any of the record's children still runs: the first such one's program and process id.
 bool recordedChildRunning(const MigrationRecord& record, std::wstring& program, DWORD& processId);
 
 // The restart path's network driver step and the application-protection program, described
