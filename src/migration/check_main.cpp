@@ -69,8 +69,7 @@ std::string jsonPlan(const RunPlan& plan, const RunContext& context) {
     out += "],\"skipped\":[";
     for (size_t i = 0; i < plan.skipped.size(); ++i)
         out += (i ? "," : "") + json(plan.skipped[i]);
-    out += std::string("],\"leftOverPolicyText\":") +
-           (plan.leftOverPolicyText ? "true" : "false");
+    out += std::string("],\"leftOverPolicyText\":") + (plan.leftOverPolicyText ? "true" : "false");
     out += ",\"programs\":[";
     for (size_t i = 0; i < plan.programs.size(); ++i)
         out += (i ? "," : "") + json(plan.programs[i]);

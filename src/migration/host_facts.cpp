@@ -2,16 +2,18 @@
 
 #include <vector>
 
+#include "migration/record_trust.h"
 #include "policy_ui/local_ui.h"
 #include "win/file_exists.h"
 #include "win/registry.h"
 #include "win/scoped.h"
 #include "win/strings.h"
 
-bool ServiceFacts::registeredAs(const std::wstring& wanted, DWORD wantedStart,
+bool ServiceFacts::registeredAs(const std::wstring& wanted,
+                                DWORD wantedStart,
                                 DWORD wantedType) const {
     return registered && _wcsicmp(command.c_str(), wanted.c_str()) == 0 &&
-           startType == wantedStart && type == wantedType && state != SERVICE_RUNNING;
+           startType == wantedStart && type == wantedType;
 }
 
 ServiceFacts readServiceFacts(const wchar_t* name) try {
@@ -53,10 +55,7 @@ std::wstring fileIdentity(const std::wstring& path) {
         return std::wstring();
     const unsigned long long size =
         (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    const unsigned long long written =
-        (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-        data.ftLastWriteTime.dwLowDateTime;
-    return win::formatWide(L"%I64u:%I64u", size, written);
+    return win::formatWide(L"%I64u:%I64u", size, win::fileTimeNumber(data.ftLastWriteTime));
 }
 
 namespace {
@@ -80,6 +79,10 @@ HostFacts readHostFacts(const RunContext& context) {
     host.policyFile = present(context.policyFile);
     host.policyText = present(context.decryptedPolicyFile);
     host.agentFiles = fileIdentity(context.tarvosExecutable);
-    host.recordFound = readMigrationRecord(host.record) == ERROR_SUCCESS;
+    host.recordDistrust = migrationRecordDistrust();
+    host.recordFound =
+        host.recordDistrust.empty() && readMigrationRecord(host.record) == ERROR_SUCCESS;
+    if (!host.recordFound)
+        host.record = MigrationRecord();
     return host;
 }

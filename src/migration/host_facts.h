@@ -18,8 +18,9 @@ struct ServiceFacts {
     DWORD startType = 0;
     DWORD type = 0;
 
-    // Registered as the migration registers it: this command path, start type and type, and
-    // not running.
+    // Registered as the migration registers it: this command path, start type and type. Running
+    // or not: someone may have started it since (the rescue starts Glacis), and a resumed run
+    // must not stop what is right.
     bool registeredAs(const std::wstring& command, DWORD startType, DWORD type) const;
 };
 
@@ -39,8 +40,11 @@ struct HostFacts {
     // thService.exe's size and last write time: which files of the new agent the drivers were
     // installed from.
     std::wstring agentFiles;
-    bool recordFound = false;
+    bool recordFound = false;  // a record the tool may act on
     MigrationRecord record;
+    // Why a record that is there is not acted on (others than SYSTEM and administrators can
+    // change it); empty when there is none or it is trusted.
+    std::wstring recordDistrust;
 };
 
 HostFacts readHostFacts(const RunContext& context);

@@ -7,6 +7,7 @@
 #include "logging/logger.h"
 #include "migration/host_queries.h"
 #include "migration/paths.h"
+#include "migration/record_trust.h"
 #include "migration/run_guard.h"
 #include "migration/run_record.h"
 #include "migration/version.h"
@@ -52,11 +53,19 @@ DWORD settledExitCode(RunContext& context) {
         context.agentState = context.startStop.serviceState(kTarvosService);
     if (context.agentState != SERVICE_RUNNING)
         return context.startError != 0 ? context.startError : kAgentNotRunningExitCode;
+    if (!context.restartNotFreed.empty())
+        return kRestartDidNotFreeExitCode;
     if (!context.waitingForRestart.empty())
         return ERROR_SUCCESS_REBOOT_REQUIRED;
     if (context.recordError != ERROR_SUCCESS)
         return context.recordError;
-    return context.exitCode;
+    // No success while a migration is left to finish, whatever path this run took: only an
+    // argument keeps a run that finds a record from taking it up.
+    if (migrationRecordPresent())
+        return kArgumentGivenExitCode;
+    // The host's state, not the first answer: a start that failed and was rescued, or came up
+    // while it was watched, is a success; 1056 stays where the start's code is returned.
+    return context.exitCode == ERROR_SERVICE_ALREADY_RUNNING ? context.exitCode : ERROR_SUCCESS;
 }
 
 // The host as the run leaves it, for a detection rule: "migrated" only when nothing is left to
@@ -83,30 +92,52 @@ void recordEnd(const RunContext& context) {
     last.ended = utcNow();
     last.newAgent = agentStateName(context.agentState);
     last.result = resultName(context.exitCode);
+    // Which agent protects the host when the new one does not run: the rescue starts the old.
+    const DWORD oldState = context.startStop.serviceState(context.glacisService.c_str());
+    last.oldAgent = oldState == 0 ? L"absent" : agentStateName(oldState);
     DWORD e = writeLastRun(last);
     if (e != ERROR_SUCCESS) {
         logMessage(gLogger, LOG_WARN, L"Can't record the run's end in %s. Errcode :%d \n",
                    kLastRunKey, e);
     }
     logMessage(gLogger, LOG_INFO,
-               L"Relocator %s finished with exit code %u (path: %s, new agent: %s, result: %s)\n",
+               L"Relocator %s finished with exit code %u (path: %s, new agent: %s, result: %s, "
+               L"old agent: %s)\n",
                kRelocatorVersion, context.exitCode, last.path.c_str(), last.newAgent.c_str(),
-               last.result.c_str());
+               last.result.c_str(), last.oldAgent.c_str());
+}
+
+// A record that others than SYSTEM and administrators can change is no instruction for an
+// elevated program: said, removed where it can be, and never acted on. A migration then begins
+// from the start with a record of its own.
+void dropUntrustedRecord() {
+    const std::wstring distrust = migrationRecordDistrust();
+    if (distrust.empty())
+        return;
+    const DWORD e = removeMigrationRecord();
+    logMessage(gLogger, LOG_WARN,
+               L"The migration record %s is ignored: %s, and only SYSTEM and administrators may "
+               L"change it. %s\n",
+               kMigrationKey, distrust.c_str(),
+               e == ERROR_SUCCESS ? L"It was removed" : L"It can't be removed");
 }
 
 DWORD runPath(RunContext& context, int argc) {
+    dropUntrustedRecord();
     MigrationRecord interrupted;
-    const bool resume = readMigrationRecord(interrupted) == ERROR_SUCCESS;
+    const bool resume =
+        migrationRecordDistrust().empty() && readMigrationRecord(interrupted) == ERROR_SUCCESS;
     const bool tarvosKey = win::keyPresent(HKEY_LOCAL_MACHINE, kTarvosServiceKey);
     context.path = choosePath(resume, tarvosKey, fileExists(context.tarvosExecutable), argc);
     if (resume && context.path != RunPath::Migration) {
         // Kept for the run that can finish it; said, so that nobody takes this run for that one.
-        logMessage(gLogger, LOG_WARN,
-                   L"A migration begun %s by Relocator %s is not finished (last step begun: %s). "
-                   L"This run leaves it to the first run without arguments that finds %s\n",
-                   interrupted.begun.c_str(), interrupted.version.c_str(),
-                   interrupted.step == MigrationStep::None ? L"unknown" : stepName(interrupted.step),
-                   context.tarvosExecutable.c_str());
+        logMessage(
+            gLogger, LOG_WARN,
+            L"A migration begun %s by Relocator %s is not finished (last step begun: %s). "
+            L"This run leaves it to the first run without arguments that finds %s\n",
+            interrupted.begun.c_str(), interrupted.version.c_str(),
+            interrupted.step == MigrationStep::None ? L"unknown" : stepName(interrupted.step),
+            context.tarvosExecutable.c_str());
     }
     switch (context.path) {
         case RunPath::Restart:

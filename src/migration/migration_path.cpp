@@ -7,11 +7,14 @@
 // next one: that run looks at the host and skips only the steps whose work it finds done. A
 // service that stays marked for deletion (it was running) can be registered again only after
 // the host restarts: the run then keeps the record, ends with 3010, and the first run after the
-// restart registers what is left and finishes the migration.
+// restart registers what is left and finishes the migration. A restart that did not free them
+// (seen by a volatile marker that the restart drops) ends with 1072 instead, then and on every
+// later run until the host lets the migration finish: never a 3010 again.
 #include "logging/logger.h"
 #include "migration/host_facts.h"
 #include "migration/migration_steps.h"
 #include "migration/paths.h"
+#include "migration/recorded_children.h"
 #include "migration/run_record.h"
 #include "migration/version.h"
 #include "personality/personality_win.h"
@@ -20,22 +23,6 @@
 #include "win/strings.h"
 
 namespace {
-
-// How long a resumed run waits for an installer that a killed run left running before it
-// ends it: a deployment system usually killed that run because the installer hung.
-constexpr DWORD kLeftChildWaitMs = 2 * 60 * 1000;
-
-unsigned long long fileTimeNumber(const FILETIME& t) {
-    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
-std::wstring fileNameOf(const std::wstring& commandLine) {
-    std::wstring program = commandLine;
-    if (!program.empty() && program[0] == L'"')
-        program = program.substr(1, program.find(L'"', 1) - 1);
-    const size_t slash = program.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? program : program.substr(slash + 1);
-}
 
 class MigrationProgress {
   public:
@@ -55,6 +42,8 @@ class MigrationProgress {
         record_.rampartPresent = record_.rampartPresent || rampartRegistered;
         record_.runs += 1;
         trusted_ = recordTrusted(record_);
+        // The marker goes with the host's restart: gone, the restart the 3010 asked for came.
+        restartCame_ = record_.restartFailed || (record_.restartWait && !restartMarkerPresent());
         if (record_.restartWait) {
             logMessage(gLogger, LOG_INFO,
                        L"Finishing the migration begun %s by Relocator %s, which waited for a "
@@ -73,8 +62,8 @@ class MigrationProgress {
                        record_.version.c_str(), record_.begun.c_str(),
                        static_cast<unsigned>(kRecordTrustDays));
         }
-        endLeftChildren();
-        record_.restartWait = false;
+        endLeftChildren(record_.children);
+        record_.children.clear();
         save();
     }
 
@@ -104,18 +93,11 @@ class MigrationProgress {
         save();
     }
 
-    // An installer started: a later run finds it if this one is killed while it runs.
-    void recordChild(HANDLE process, const std::wstring& commandLine) {
-        FILETIME created = {};
-        FILETIME exited = {};
-        FILETIME kernel = {};
-        FILETIME user = {};
-        if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
-            return;
+    // A program started and waited for: a later run finds it if this one is killed meanwhile.
+    void recordStarted(HANDLE process, const std::wstring& commandLine) {
         RecordedChild child;
-        child.processId = GetProcessId(process);
-        child.created = fileTimeNumber(created);
-        child.program = fileNameOf(commandLine);
+        if (!recordChild(process, commandLine, child))
+            return;
         record_.children.push_back(child);
         save();
     }
@@ -123,6 +105,7 @@ class MigrationProgress {
     // The last step is done: no later run has anything to finish. Returns why the record
     // stays, 0 when it is gone.
     DWORD finish() {
+        removeRestartMarker();
         DWORD e = removeMigrationRecord();
         if (e != ERROR_SUCCESS) {
             logMessage(gLogger, LOG_WARN, L"Can't remove the migration record %s. Errcode :%d \n",
@@ -136,46 +119,38 @@ class MigrationProgress {
     void awaitRestart(const std::wstring& services) {
         record_.restartWait = true;
         save();
+        // Without it the next run would take any retry for the run after the restart.
+        const DWORD e = writeRestartMarker();
+        if (e != ERROR_SUCCESS) {
+            logMessage(gLogger, LOG_WARN, L"Can't write the restart marker %s. Errcode :%d \n",
+                       kRestartMarkerKey, e);
+        }
         logMessage(gLogger, LOG_WARN,
                    L"Restart needed: %s stays marked for deletion until the host restarts. The "
                    L"first run after the restart registers it and finishes the migration\n",
                    services.c_str());
     }
 
-  private:
-    // An installer that the interrupted run left running is given time to end, then ended:
-    // never two installers on one driver.
-    void endLeftChildren() {
-        for (const RecordedChild& child : record_.children) {
-            if (!childRunning(child))
-                continue;
-            const std::wstring& program = child.program;
-            const DWORD processId = child.processId;
-            win::ScopedHandle process(
-                OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId));
-            if (!process)
-                continue;
-            logMessage(gLogger, LOG_INFO,
-                       L"Waiting up to 2 minutes for %s (process %u) left running by the "
-                       L"interrupted run\n",
-                       program.c_str(), processId);
-            if (WaitForSingleObject(process.get(), kLeftChildWaitMs) == WAIT_OBJECT_0)
-                continue;
-            if (TerminateProcess(process.get(), ERROR_PROCESS_ABORTED)) {
-                WaitForSingleObject(process.get(), 10000);
-                logMessage(gLogger, LOG_WARN,
-                           L"Ended %s (process %u), left running by the interrupted run\n",
-                           program.c_str(), processId);
-            } else {
-                logMessage(gLogger, LOG_ERROR,
-                           L"Can't end %s (process %u), left running by the interrupted run. "
-                           L"Errcode :%d \n",
-                           program.c_str(), processId, GetLastError());
-            }
-        }
-        record_.children.clear();
+    // The restart asked for came (now or for an earlier run) and the services are still
+    // marked for deletion: asking for another would restart the host for ever. The record
+    // stays, so that a run that finds them freed finishes the migration.
+    void restartDidNotFree(const std::wstring& services) {
+        record_.restartWait = true;
+        record_.restartFailed = true;
+        save();
+        logMessage(gLogger, LOG_ERROR,
+                   L"The restart did not free %s: it is still marked for deletion (1072), and no "
+                   L"restart is asked for again. Look for what holds it or registers it again (a "
+                   L"watchdog of the old agent, protection of its registry key, a shut-down with "
+                   L"Fast Startup instead of a restart); a run after it is gone finishes the "
+                   L"migration\n",
+                   services.c_str());
     }
 
+    // The host has restarted since a run of this migration ended with 3010.
+    bool restartCame() const { return restartCame_; }
+
+  private:
     // A record that cannot be written costs only the resumption; it is said once.
     void save() {
         DWORD e = writeMigrationRecord(record_);
@@ -191,15 +166,20 @@ class MigrationProgress {
     const MigrationRecord earlier_ = record_;
     bool resumed_ = false;
     bool trusted_ = false;
+    bool restartCame_ = false;
     bool saveFailed_ = false;
 };
 
 // The end of a migration: the record goes, or stays for the run after a restart.
 void settle(RunContext& context, MigrationProgress& progress) {
-    if (context.waitingForRestart.empty())
+    if (context.waitingForRestart.empty()) {
         context.recordError = progress.finish();
-    else
+    } else if (progress.restartCame()) {
+        context.restartNotFreed = context.waitingForRestart;
+        progress.restartDidNotFree(context.waitingForRestart);
+    } else {
         progress.awaitRestart(context.waitingForRestart);
+    }
 }
 
 }  // namespace
@@ -209,12 +189,13 @@ DWORD MigrationPath(RunContext& context) {
     MigrationProgress progress(host, host.rampartKey);
     context.rampartPresent = progress.rampartPresent();
 
-    const StepEnv env{context,           host, progress.earlier(), progress.resumed(),
-                      progress.trusted(), *GetPersonality()};
+    const StepEnv env{
+        context,          host, progress.earlier(), progress.resumed(), progress.trusted(),
+        *GetPersonality()};
     StepHooks hooks;
     hooks.uiDecided = [&progress](UiAction action) { progress.recordUiAction(action); };
     hooks.childStarted = [&progress](HANDLE process, const std::wstring& commandLine) {
-        progress.recordChild(process, commandLine);
+        progress.recordStarted(process, commandLine);
     };
 
     const std::vector<StepDecision> decisions = decideSteps(env);

@@ -23,8 +23,12 @@ namespace {
 constexpr DWORD kOwnProcess = SERVICE_WIN32_OWN_PROCESS;
 constexpr DWORD kTarvosType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 
+// The command path the migration registers a service with (empty for a path too long to be
+// registered, which then matches no registration).
 std::wstring quoted(const std::wstring& path) {
-    return L"\"" + path + L"\"";
+    std::wstring command;
+    quotePath(path, command);
+    return command;
 }
 
 // Deletes a file of the run context; a path too long to be the real one is not touched.
@@ -68,7 +72,8 @@ void describeFilterDriver(const StepEnv& env, PlanBuilder& plan) {
                      L"QsxFFilter.dll is not copied into the product folder.",
                      L"Check the driver package of the agent files.");
     } else if (!win::fitsPath(filter.libraryDestination)) {
-        plan.problem("path-too-long", filter.libraryDestination + L" is longer than 260 characters.",
+        plan.problem("path-too-long",
+                     filter.libraryDestination + L" is longer than 260 characters.",
                      L"QsxFFilter.dll is not copied.", L"Use a shorter product folder.");
     }
 }
@@ -175,8 +180,8 @@ bool registrationDone(const StepEnv& env) {
            h.glacis.registeredAs(quoted(c.daemonExecutable), SERVICE_DEMAND_START, kOwnProcess) &&
            (!c.rampartPresent || h.rampart.registeredAs(quoted(c.rampartExecutable),
                                                         SERVICE_DEMAND_START, kOwnProcess)) &&
-           h.tarvos.registered && _wcsicmp(h.tarvos.command.c_str(),
-                                           quoted(c.tarvosExecutable).c_str()) == 0 &&
+           h.tarvos.registered &&
+           _wcsicmp(h.tarvos.command.c_str(), quoted(c.tarvosExecutable).c_str()) == 0 &&
            h.tarvos.startType == SERVICE_AUTO_START && h.tarvos.type == kTarvosType;
 }
 
@@ -234,8 +239,7 @@ bool localUiDone(const StepEnv& env) {
             return env.record.isDone(MigrationStep::LocalUi) && h.uiProgram && h.uiShortcuts == 3;
         case UiAction::Remove:
         case UiAction::Absent:
-            return env.record.isDone(MigrationStep::LocalUi) && !h.uiProgram &&
-                   h.uiShortcuts == 0;
+            return env.record.isDone(MigrationStep::LocalUi) && !h.uiProgram && h.uiShortcuts == 0;
         case UiAction::None:
             break;
     }
@@ -287,8 +291,9 @@ void describeLocalUi(const StepEnv& env, PlanBuilder& plan) {
                          L"Deploy a valid policy.xml with the agent files.");
             return;
         }
-        plan.step(L"The policy cannot be used now: the user interface step of the interrupted "
-                  L"run is finished as it decided");
+        plan.step(
+            L"The policy cannot be used now: the user interface step of the interrupted "
+            L"run is finished as it decided");
     }
     std::wstring folder;
     win::moduleFolder(folder);
@@ -359,28 +364,37 @@ bool runLocalUi(RunContext& context, const StepEnv& env, const StepHooks& hooks)
 void describeStart(const StepEnv& env, PlanBuilder& plan) {
     const DWORD state = env.host.tarvos.state;
     if (state == SERVICE_START_PENDING) {
-        plan.problem("new-agent-start-pending", L"The new agent's service KLOTarvos is start-pending.",
-                     L"The run waits up to 30 s for it; on the restart path it then ends "
-                     L"thService.exe and starts it once more. A run that does not see it running "
-                     L"ends with a failure code (1053).",
+        plan.problem("new-agent-start-pending",
+                     L"The new agent's service KLOTarvos is start-pending.",
+                     L"The run waits up to 30 s for it, then ends thService.exe and starts it "
+                     L"once more; if it still does not run, it starts Glacis. A run that does not "
+                     L"see the new agent running ends with a failure code (1053).",
                      L"Look at the agent's own log on the host; end a hung thService.exe.");
     }
     if (state != 0 && state != SERVICE_STOPPED) {
-        plan.step(L"Start service KLOTarvos: it runs already, nothing is terminated (exit code "
-                  L"1056 where the start's code is returned)");
+        plan.step(
+            L"Start service KLOTarvos: it runs already, nothing is terminated (exit code "
+            L"1056 where the start's code is returned)");
     } else {
         plan.step(L"Start service KLOTarvos and wait up to 30 s to see it running");
     }
+    plan.step(
+        L"If the start fails, or KLOTarvos is not running 30 s after it, while thService.exe "
+        L"runs: terminate it, start again; if it still does not run: start Glacis");
 }
 
 bool runStart(RunContext& context, const StepEnv&, const StepHooks&) {
     const DWORD result = context.startStop.startSingleService(kTarvosService);
     context.exitCode = result;
-    if (!seeNewAgentRunning(context, result) && result != ERROR_SUCCESS &&
-        result != ERROR_SERVICE_ALREADY_RUNNING) {
+    if (seeNewAgentRunning(context, result))
+        return true;
+    if (result != ERROR_SUCCESS && result != ERROR_SERVICE_ALREADY_RUNNING) {
         logMessage(gLogger, LOG_ERROR, L"TarvosAgent can't be started with errcode: %d\n", result);
         context.startError = result;
     }
+    // The old agent's services are gone or only registered again: without the restart path's
+    // rescue the host would run no agent at all.
+    rescueNewAgent(context);
     return true;
 }
 
@@ -404,23 +418,22 @@ bool rampartRunDone(const StepEnv& env) {
     return env.record.isDone(MigrationStep::Rampart);
 }
 
-bool runRampartProgram(RunContext& context, const StepEnv&, const StepHooks&) {
-    if (context.startStop.startRampart() != 0)
+bool runRampartProgram(RunContext& context, const StepEnv&, const StepHooks& hooks) {
+    if (context.startStop.startRampart(hooks.childStarted) != 0)
         logMessage(gLogger, LOG_ERROR, L"Rogue service failed to start.\n");
     return true;
 }
 
 const std::vector<MigrationStepDef> kSteps = {
-    {MigrationStep::Drivers, L"Drivers", MigrationStep::None, driversDone, always,
-     describeDrivers, runDrivers},
+    {MigrationStep::Drivers, L"Drivers", MigrationStep::None, driversDone, always, describeDrivers,
+     runDrivers},
     {MigrationStep::OldServices, L"Old services", MigrationStep::None, oldServicesDone, always,
      describeOldServices, runOldServices},
     {MigrationStep::Registration, L"Registration", MigrationStep::OldServices, registrationDone,
      always, describeRegistration, runRegistration},
     {MigrationStep::LocalUi, L"Local user interface", MigrationStep::None, localUiDone, always,
      describeLocalUi, runLocalUi},
-    {MigrationStep::Start, L"Start", MigrationStep::None, nullptr, always, describeStart,
-     runStart},
+    {MigrationStep::Start, L"Start", MigrationStep::None, nullptr, always, describeStart, runStart},
     {MigrationStep::Cleanup, L"Cleanup", MigrationStep::None, nullptr, always, describeCleanup,
      runCleanup},
     {MigrationStep::Rampart, L"Application protection", MigrationStep::None, rampartRunDone,
@@ -434,6 +447,10 @@ const std::vector<MigrationStepDef>& migrationSteps() {
 }
 
 bool recordTrusted(const MigrationRecord& record) {
+    // One that waits for a restart is finished by the host's checks alone (the registration is
+    // what it waits for), however long the restart took and whichever version asked for it.
+    if (record.restartWait || record.restartFailed)
+        return true;
     const long long age = recordAgeDays(record);
     return record.version == kRelocatorVersion && age >= 0 && age <= kRecordTrustDays;
 }
@@ -456,37 +473,6 @@ std::vector<StepDecision> decideSteps(const StepEnv& env) {
             ran.push_back(step.id);
     }
     return decisions;
-}
-
-namespace {
-
-unsigned long long fileTimeNumber(const FILETIME& t) {
-    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
-}  // namespace
-
-bool childRunning(const RecordedChild& child) {
-    win::ScopedHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, child.processId));
-    FILETIME created = {};
-    FILETIME exited = {};
-    FILETIME kernel = {};
-    FILETIME user = {};
-    return process && GetProcessTimes(process.get(), &created, &exited, &kernel, &user) &&
-           fileTimeNumber(created) == child.created &&
-           WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-}
-
-bool recordedChildRunning(const MigrationRecord& record, std::wstring& program, DWORD& processId) {
-    for (const RecordedChild& child : record.children) {
-        if (childRunning(child)) {
-            program = child.program;
-            processId = child.processId;
-            return true;
-        }
-    }
-    return false;
 }
 
 void describeNetworkDrivers(const StepEnv& env, PlanBuilder& plan) {

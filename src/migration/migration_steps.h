@@ -38,8 +38,8 @@ struct StepEnv {
 
 // The run's hooks into the record while a step works.
 struct StepHooks {
-    std::function<void(UiAction)> uiDecided;             // before the UI is changed
-    std::function<void(HANDLE, const std::wstring&)> childStarted;  // an installer started
+    std::function<void(UiAction)> uiDecided;                        // before the UI is changed
+    std::function<void(HANDLE, const std::wstring&)> childStarted;  // a program started
 };
 
 struct MigrationStepDef {
@@ -65,15 +65,10 @@ enum class StepDecision { Run, Skip, NotApplicable };
 std::vector<StepDecision> decideSteps(const StepEnv& env);
 
 // Versions and ages of a record whose facts a run takes on trust; older records are said in
-// the log and the migration is done again from the start.
+// the log and the migration is done again from the start. A record that waits for a restart is
+// always taken on trust.
 constexpr long long kRecordTrustDays = 30;
 bool recordTrusted(const MigrationRecord& record);
-
-// Whether an installer a run started still runs: the same process id with the same creation
-// time (an id is reused, the two together are not).
-bool childRunning(const RecordedChild& child);
-// Whether any of the record's children still runs: the first such one's program and process id.
-bool recordedChildRunning(const MigrationRecord& record, std::wstring& program, DWORD& processId);
 
 // The restart path's network driver step and the application-protection program, described
 // as the migration's steps describe them.

@@ -66,8 +66,7 @@ DWORD FallbackPath(RunContext& context) {
     }
     // Nothing was upgraded: a deployment system must not count this host as done. With the new
     // agent's program there, only an argument can have sent the run here.
-    return fileExists(context.tarvosExecutable) ? kArgumentGivenExitCode
-                                                : kNewAgentMissingExitCode;
+    return fileExists(context.tarvosExecutable) ? kArgumentGivenExitCode : kNewAgentMissingExitCode;
 }
 
 const wchar_t* agentStateName(DWORD state) {
@@ -93,19 +92,21 @@ const wchar_t* agentStateName(DWORD state) {
 
 namespace {
 
-// Starts "Glacis" when the new agent cannot be started; only logged.
+// Starts "Glacis" when the new agent cannot be started; only logged. A Glacis that runs
+// already (1056) is what was wanted.
 void startOldAgent(RunContext& context, const wchar_t* failureLine) {
     logMessage(gLogger, LOG_INFO, L"Can't Start thService. Trying start Glacisd and Rampart\n");
-    if (context.startStop.startSingleService(context.glacisService.c_str()) != 0) {
+    const DWORD e = context.startStop.startSingleService(context.glacisService.c_str());
+    if (e != ERROR_SUCCESS && e != ERROR_SERVICE_ALREADY_RUNNING)
         logMessage(gLogger, LOG_INFO, failureLine);
-    }
 }
 
 }  // namespace
 
 bool seeNewAgentRunning(RunContext& context, DWORD startResult) {
     StartStop& services = context.startStop;
-    const bool accepted = startResult == ERROR_SUCCESS || startResult == ERROR_SERVICE_ALREADY_RUNNING;
+    const bool accepted =
+        startResult == ERROR_SUCCESS || startResult == ERROR_SERVICE_ALREADY_RUNNING;
     if (!accepted) {
         if (services.serviceState(kTarvosService) != SERVICE_RUNNING)
             return false;
@@ -124,6 +125,24 @@ bool seeNewAgentRunning(RunContext& context, DWORD startResult) {
     return false;
 }
 
+void rescueNewAgent(RunContext& context) {
+    StartStop& services = context.startStop;
+    if (!isProcessRunning(L"thService.exe")) {
+        startOldAgent(context, L"Can't Start Glacsd.\n");
+        return;
+    }
+    // The service process runs but never came up: end it and try once more.
+    logMessage(gLogger, LOG_INFO,
+               L"thService.exe seems to be stuck in 1053. Terminating and restarting\n");
+    terminateTarvosProcess(services.serviceProcessId(kTarvosService));
+    Sleep(kRestartPauseMs);
+    const DWORD second = services.startSingleService(kTarvosService);
+    if (second == 0)
+        logMessage(gLogger, LOG_INFO, L"SuccessFully Started thService\n");
+    if (!seeNewAgentRunning(context, second))
+        startOldAgent(context, L"Can't Start Glacisd.\n");
+}
+
 DWORD RestartPath(RunContext& context) {
     StartStop& services = context.startStop;
     networkDriverStep(context);
@@ -138,22 +157,8 @@ DWORD RestartPath(RunContext& context) {
         context.startError = exitCode;
     // A start that failed, or was accepted but left the service start-pending (hung) or stopped,
     // is rescued alike.
-    if (!seeNewAgentRunning(context, exitCode)) {
-        if (isProcessRunning(L"thService.exe")) {
-            // The service process runs but never came up: end it and try once more.
-            logMessage(gLogger, LOG_INFO,
-                       L"thService.exe seems to be stuck in 1053. Terminating and restarting\n");
-            terminateTarvosProcess();
-            Sleep(kRestartPauseMs);
-            const DWORD second = services.startSingleService(kTarvosService);
-            if (second == 0)
-                logMessage(gLogger, LOG_INFO, L"SuccessFully Started thService\n");
-            if (!seeNewAgentRunning(context, second))
-                startOldAgent(context, L"Can't Start Glacisd.\n");
-        } else {
-            startOldAgent(context, L"Can't Start Glacsd.\n");
-        }
-    }
+    if (!seeNewAgentRunning(context, exitCode))
+        rescueNewAgent(context);
 
     if (win::keyPresent(HKEY_LOCAL_MACHINE, kRampartServiceKey)) {
         logMessage(gLogger, LOG_INFO, L"Rampart DETECTED. Starting it\n");

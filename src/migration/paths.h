@@ -26,6 +26,12 @@ const wchar_t* pathName(RunPath path);  // "migration", "restart", "fallback"
 // wait; records the state seen in the context.
 bool seeNewAgentRunning(RunContext& context, DWORD startResult);
 
+// After a start that did not bring the new agent up: when a "thService.exe" runs, the rescue
+// (end the service's own process, pause, start once more, watch again); when the agent still
+// does not run, the old agent "Glacis" is started so that the host is not left without one.
+// Logs the specified lines; the exit code is not touched.
+void rescueNewAgent(RunContext& context);
+
 // The name of a service state for the end record and LastRun: "running", "stopped",
 // "start-pending", ...; "not-started" for 0 (the tool did not get it started).
 const wchar_t* agentStateName(DWORD state);
@@ -34,8 +40,10 @@ const wchar_t* agentStateName(DWORD state);
 // A new agent whose start was accepted but that was not seen running at the end of the run.
 constexpr DWORD kAgentNotRunningExitCode = ERROR_SERVICE_REQUEST_TIMEOUT;  // 1053
 // The fallback path: the upgrade was not done.
-constexpr DWORD kNewAgentMissingExitCode = ERROR_FILE_NOT_FOUND;    // thService.exe is missing
+constexpr DWORD kNewAgentMissingExitCode = ERROR_FILE_NOT_FOUND;   // thService.exe is missing
 constexpr DWORD kArgumentGivenExitCode = ERROR_INVALID_PARAMETER;  // an argument forbids it
+// A migration waits for a restart that has come and did not free its services.
+constexpr DWORD kRestartDidNotFreeExitCode = ERROR_SERVICE_MARKED_FOR_DELETE;  // 1072
 
 DWORD RestartPath(RunContext& context);
 DWORD MigrationPath(RunContext& context);

@@ -3,6 +3,7 @@
 #include "migration/host_facts.h"
 #include "migration/migration_steps.h"
 #include "migration/paths.h"
+#include "migration/recorded_children.h"
 #include "win/file_exists.h"
 #include "win/registry.h"
 #include "win/strings.h"
@@ -47,6 +48,16 @@ class Planner {
 
 // What the record means on the path the run takes.
 void Planner::recordProblems(const HostFacts& host) {
+    if (!host.recordDistrust.empty()) {
+        out_.problem("record-untrusted",
+                     std::wstring(L"The migration record HKLM\\") + kMigrationKey +
+                         L" can be changed by others than SYSTEM and administrators: " +
+                         host.recordDistrust + L".",
+                     L"The run ignores it (no step is skipped and no process it lists is ended), "
+                     L"removes it and says so in the log (WARN).",
+                     L"Find out who wrote it; the tool keeps its records under "
+                     L"HKLM\\SOFTWARE\\QSX\\Relocator for SYSTEM and administrators only.");
+    }
     if (!host.recordFound)
         return;
     const MigrationRecord& r = host.record;
@@ -61,17 +72,26 @@ void Planner::recordProblems(const HostFacts& host) {
                      L"Copy the Tarvos files into the installation folder and run the tool "
                      L"without arguments; to give the migration up instead, delete "
                      L"HKLM\\SOFTWARE\\QSX\\Relocator\\Migration (32-bit view).");
+    } else if (r.restartFailed || (r.restartWait && !restartMarkerPresent())) {
+        out_.problem("restart-did-not-free",
+                     begun + L" waited for a restart, and the host has restarted since.",
+                     L"If the old service is still marked for deletion, the run ends with 1072 "
+                     L"(no 3010: a restart did not free it); once it is gone, the run finishes the "
+                     L"migration.",
+                     L"Find what holds Glacis or registers it again (a watchdog of the old agent, "
+                     L"protection of its registry key, a Fast Startup shut-down instead of a "
+                     L"restart), then run the tool.");
     } else if (r.restartWait) {
         out_.problem("restart-pending",
-                     begun + L" waits for a restart: a service it registers again was marked "
-                             L"for deletion.",
+                     begun +
+                         L" waits for a restart: a service it registers again was marked "
+                         L"for deletion.",
                      L"Before the restart the run ends with 3010 again; the first run after it "
                      L"registers the services and finishes the migration.",
                      L"Restart the host, then run the tool (a deployment system that got 3010 "
                      L"does both).");
     } else {
-        out_.problem("interrupted-run",
-                     begun + L" was cut off in step " + stepName(r.step) + L".",
+        out_.problem("interrupted-run", begun + L" was cut off in step " + stepName(r.step) + L".",
                      recordTrusted(r)
                          ? L"The run resumes it: it skips the steps whose work it finds done on "
                            L"the host and does the others again."
@@ -142,9 +162,6 @@ void Planner::restart(const StepEnv& env) {
         if (step.id == MigrationStep::Start)
             step.describe(env, out_);
     }
-    out_.step(
-        L"If the start fails, or KLOTarvos is not running 30 s after it, while thService.exe "
-        L"runs: terminate it, start again; if it still does not run: start Glacis");
     if (env.host.rampartKey)
         describeRampartProgram(env, out_);
     else
@@ -182,7 +199,7 @@ void Planner::plan() {
     c_.rampartPresent = host.rampartKey || (plan_.resumes && host.record.rampartPresent);
     commonProblems(host);
 
-    const StepEnv env{c_,           host, host.record, plan_.resumes, recordTrusted(host.record),
+    const StepEnv env{c_,          host, host.record, plan_.resumes, recordTrusted(host.record),
                       personality_};
     switch (plan_.path) {
         case RunPath::Migration:

@@ -23,7 +23,7 @@ struct PlanProblem {
 struct RunPlan {
     RunPath path = RunPath::Fallback;
     std::wstring fallbackReason;
-    bool resumes = false;  // an interrupted migration is taken up again
+    bool resumes = false;      // an interrupted migration is taken up again
     bool recordFound = false;  // a migration record is there, whatever the path
     MigrationRecord interrupted;
     // The steps of a resumed migration that the run skips, by their record names.

@@ -23,21 +23,23 @@ const wchar_t* baseName(const wchar_t* path) {
 
 // The image file name of a process through the limited query right, which also reaches
 // processes whose modules this 32-bit process cannot list. Vista and later only.
-bool imageBaseNameMatches(DWORD pid, const wchar_t* name) {
+bool imageBaseNameMatches(HANDLE process, const wchar_t* name) {
     using QueryImage = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
     static const auto query = reinterpret_cast<QueryImage>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
     if (!query)
         return false;
-    win::ScopedHandle process(OpenProcess(kQueryLimitedInformation, FALSE, pid));
-    if (!process)
-        return false;
     wchar_t image[win::kMaxPathChars * 4] = {};
     DWORD size = static_cast<DWORD>(sizeof(image) / sizeof(image[0]));
-    if (!query(process.get(), 0, image, &size))
+    if (!query(process, 0, image, &size))
         return false;
     image[sizeof(image) / sizeof(image[0]) - 1] = L'\0';
     return _wcsicmp(baseName(image), name) == 0;
+}
+
+bool imageBaseNameMatches(DWORD pid, const wchar_t* name) {
+    win::ScopedHandle process(OpenProcess(kQueryLimitedInformation, FALSE, pid));
+    return process && imageBaseNameMatches(process.get(), name);
 }
 
 }  // namespace
@@ -105,7 +107,32 @@ DWORD findProcessId(const wchar_t* name) try {
     return 0;
 }
 
-void terminateTarvosProcess() try {
+namespace {
+
+// The agent's process to end, opened once: the service's own when its image is the agent's
+// program, otherwise the first found by name. Logs the specified line when none can be had.
+win::ScopedHandle openAgentProcess(DWORD serviceProcessId) {
+    constexpr DWORD kAccess = PROCESS_TERMINATE | SYNCHRONIZE;
+    if (serviceProcessId != 0) {
+        win::ScopedHandle process(
+            OpenProcess(kAccess | kQueryLimitedInformation, FALSE, serviceProcessId));
+        if (process && imageBaseNameMatches(process.get(), L"thService.exe"))
+            return process;
+    }
+    const DWORD pid = findProcessId(L"thService.exe");
+    if (pid == 0) {
+        logMessage(gLogger, LOG_INFO, L"Cant open thService, cant get PID %d\n", GetLastError());
+        return win::ScopedHandle();
+    }
+    win::ScopedHandle process(OpenProcess(kAccess, FALSE, pid));
+    if (!process)
+        logMessage(gLogger, LOG_INFO, L"Cant open thService, %d\n", GetLastError());
+    return process;
+}
+
+}  // namespace
+
+void terminateTarvosProcess(DWORD serviceProcessId) try {
     win::ScopedHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.receive())) {
         logMessage(gLogger, LOG_ERROR, L"OpenProcessToken failed: %u\n", GetLastError());
@@ -126,18 +153,12 @@ void terminateTarvosProcess() try {
     }
 
     logMessage(gLogger, LOG_INFO, L"Terminating thService, It Should'nt be running now\n");
-    DWORD pid = findProcessId(L"thService.exe");
-    if (pid == 0) {
-        logMessage(gLogger, LOG_INFO, L"Cant open thService, cant get PID %d\n", GetLastError());
+    win::ScopedHandle process = openAgentProcess(serviceProcessId);
+    if (!process)
         return;
-    }
-    win::ScopedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-    if (!process) {
-        logMessage(gLogger, LOG_INFO, L"Cant open thService, %d\n", GetLastError());
-        return;
-    }
     if (TerminateProcess(process.get(), kTerminatedExitCode)) {
         logMessage(gLogger, LOG_INFO, L"Terminated thService\n");
+        WaitForSingleObject(process.get(), kTerminateWaitMs);
     } else {
         logMessage(gLogger, LOG_INFO, L"Cant TERMINATE thService %d\n", GetLastError());
     }

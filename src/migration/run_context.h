@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "drivers/new_agent.h"
 #include "migration/start_stop.h"
 
 enum class RunPath { Restart, Migration, Fallback };
@@ -36,6 +37,9 @@ struct RunContext {
     // Services that stay marked for deletion until the host restarts and so could not be
     // registered again ("Glacis", ...); the migration is finished by the first run after it.
     std::wstring waitingForRestart;
+    // Services that a restart of the host did not free: the migration cannot be finished until
+    // someone looks at the host, and no restart is asked for again.
+    std::wstring restartNotFreed;
     // Why the migration record could not be removed at the end; 0 when it was.
     DWORD recordError = 0;
 };
@@ -43,6 +47,4 @@ struct RunContext {
 // Fills the names and the paths of the installation folder (start-up steps 2 and 3).
 void buildRunContext(RunContext& context, const std::wstring& installDir);
 
-constexpr wchar_t kTarvosService[] = L"KLOTarvos";
-constexpr wchar_t kTarvosServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\KLOTarvos";
 constexpr wchar_t kRampartServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Rampart";

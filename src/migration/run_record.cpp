@@ -39,14 +39,14 @@ size_t indexOf(const wchar_t* const (&names)[N], const std::wstring& name) {
 }
 
 // Creates (or opens) a key of the tool and gives it the tool's access rules, whoever made it.
-DWORD createKey(const wchar_t* path, win::ScopedRegKey& key) {
+DWORD createKey(const wchar_t* path, win::ScopedRegKey& key, DWORD options = 0) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kKeySecurity, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
         return GetLastError();
     }
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0,
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, options,
                               KEY_READ | KEY_WRITE | WRITE_DAC | kView, &attributes, key.receive(),
                               nullptr);
     if (rc == ERROR_SUCCESS)
@@ -85,6 +85,13 @@ std::wstring readText(HKEY key, const wchar_t* name) {
     if (win::readStringValue(key, name, kMaxValueChars, value) != ERROR_SUCCESS)
         value.clear();
     return value;
+}
+
+// Whether a key of the tool is there (access refused counts as there).
+bool keyOpens(const wchar_t* path) {
+    win::ScopedRegKey key;
+    const LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | kView, key.receive());
+    return rc == ERROR_SUCCESS || rc == ERROR_ACCESS_DENIED;
 }
 
 template <size_t N>
@@ -133,8 +140,8 @@ std::wstring childrenText(const std::vector<RecordedChild>& children) {
     for (const RecordedChild& child : children) {
         if (!text.empty())
             text += L";";
-        text += win::formatWide(L"%u:%I64u:%s", child.processId, child.created,
-                                child.program.c_str());
+        text +=
+            win::formatWide(L"%u:%I64u:%s", child.processId, child.created, child.program.c_str());
     }
     return text;
 }
@@ -192,11 +199,10 @@ long long recordAgeDays(const MigrationRecord& record) {
     if (!SystemTimeToFileTime(&begun, &then))
         return -1;
     GetSystemTimeAsFileTime(&now);
-    const auto number = [](const FILETIME& t) {
-        return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
     constexpr long long kTicksPerDay = 864000000000LL;
-    return (number(now) - number(then)) / kTicksPerDay;
+    return (static_cast<long long>(win::fileTimeNumber(now)) -
+            static_cast<long long>(win::fileTimeNumber(then))) /
+           kTicksPerDay;
 }
 
 DWORD readMigrationRecord(MigrationRecord& record) {
@@ -218,6 +224,9 @@ DWORD readMigrationRecord(MigrationRecord& record) {
         DWORD restart = 0;
         readNumber(key, L"RestartWait", restart);
         record.restartWait = restart != 0;
+        DWORD failed = 0;
+        readNumber(key, L"RestartFailed", failed);
+        record.restartFailed = failed != 0;
     });
 }
 
@@ -234,6 +243,7 @@ DWORD writeMigrationRecord(const MigrationRecord& record) {
             setText(key, L"AgentFiles", record.agentFiles),
             setText(key, L"Children", childrenText(record.children)),
             setNumber(key, L"RestartWait", record.restartWait ? 1 : 0),
+            setNumber(key, L"RestartFailed", record.restartFailed ? 1 : 0),
         };
         return firstFailure(results);
     });
@@ -250,6 +260,32 @@ DWORD removeMigrationRecord() {
     return static_cast<DWORD>(rc);
 }
 
+bool migrationRecordPresent() {
+    return keyOpens(kMigrationKey);
+}
+
+DWORD writeRestartMarker() {
+    win::ScopedRegKey tool;
+    DWORD rc = createKey(kToolKey, tool);
+    win::ScopedRegKey marker;
+    if (rc == ERROR_SUCCESS)
+        rc = createKey(kRestartMarkerKey, marker, REG_OPTION_VOLATILE);
+    return rc;
+}
+
+bool restartMarkerPresent() {
+    return keyOpens(kRestartMarkerKey);
+}
+
+DWORD removeRestartMarker() {
+    win::ScopedRegKey tool;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kToolKey, 0, KEY_READ | KEY_WRITE | kView,
+                            tool.receive());
+    if (rc == ERROR_SUCCESS)
+        rc = RegDeleteKeyW(tool.get(), L"RestartPending");
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(rc);
+}
+
 DWORD writeLastRun(const LastRunRecord& record) {
     return writeRecord(kLastRunKey, [&record](HKEY key) {
         DWORD results[] = {
@@ -259,6 +295,7 @@ DWORD writeLastRun(const LastRunRecord& record) {
             setText(key, L"Ended", record.ended),
             setText(key, L"NewAgent", record.newAgent),
             setText(key, L"Result", record.result),
+            setText(key, L"OldAgent", record.oldAgent),
         };
         return firstFailure(results);
     });
@@ -273,13 +310,14 @@ DWORD readLastRun(LastRunRecord& record) {
         record.ended = readText(key, L"Ended");
         record.newAgent = readText(key, L"NewAgent");
         record.result = readText(key, L"Result");
+        record.oldAgent = readText(key, L"OldAgent");
     });
 }
 
 DWORD clearLastRunResult() {
     win::ScopedRegKey key;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLastRunKey, 0, KEY_SET_VALUE | kView,
-                            key.receive());
+    LONG rc =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLastRunKey, 0, KEY_SET_VALUE | kView, key.receive());
     if (rc == ERROR_SUCCESS)
         rc = RegDeleteValueW(key.get(), L"Result");
     if (rc == ERROR_SUCCESS)

@@ -18,6 +18,10 @@
 constexpr wchar_t kToolKey[] = L"SOFTWARE\\QSX\\Relocator";
 constexpr wchar_t kMigrationKey[] = L"SOFTWARE\\QSX\\Relocator\\Migration";
 constexpr wchar_t kLastRunKey[] = L"SOFTWARE\\QSX\\Relocator\\LastRun";
+// Volatile: written with a 3010, and dropped by the host's restart, so that a later run can tell
+// whether the host has restarted since (a boot time from the tick count cannot be compared on
+// every platform the tool is tested on).
+constexpr wchar_t kRestartMarkerKey[] = L"SOFTWARE\\QSX\\Relocator\\RestartPending";
 
 // The migration's steps, in order; each is recorded when it begins.
 enum class MigrationStep {
@@ -53,13 +57,15 @@ struct MigrationRecord {
     MigrationStep step = MigrationStep::None;  // the step begun last
     bool rampartPresent = false;               // Rampart was registered when it began
     UiAction uiAction = UiAction::None;
-    std::wstring begun;    // "YYYY-MM-DDThh:mm:ssZ"
-    std::wstring version;  // of the tool that began it
-    DWORD runs = 0;        // runs that have worked on it
-    DWORD done = 0;        // a bit per MigrationStep whose work a run finished
+    std::wstring begun;       // "YYYY-MM-DDThh:mm:ssZ"
+    std::wstring version;     // of the tool that began it
+    DWORD runs = 0;           // runs that have worked on it
+    DWORD done = 0;           // a bit per MigrationStep whose work a run finished
     std::wstring agentFiles;  // fileIdentity of thService.exe when the drivers were installed
     std::vector<RecordedChild> children;  // installers started and not yet seen to end
-    bool restartWait = false;  // it ended with 3010: services wait for a restart
+    bool restartWait = false;             // it ended with 3010: services wait for a restart
+    // A restart came and did not free them: no run gives 3010 for this record again.
+    bool restartFailed = false;
 
     bool isDone(MigrationStep s) const { return (done & bit(s)) != 0; }
     void setDone(MigrationStep s) { done |= bit(s); }
@@ -74,6 +80,12 @@ DWORD readMigrationRecord(MigrationRecord& record);
 // Writes the whole record (made first, or taken over by a later run) and flushes it to disk.
 DWORD writeMigrationRecord(const MigrationRecord& record);
 DWORD removeMigrationRecord();
+bool migrationRecordPresent();
+
+// The restart marker: written when a run ends with 3010, gone after the host restarts.
+DWORD writeRestartMarker();
+bool restartMarkerPresent();
+DWORD removeRestartMarker();
 
 struct LastRunRecord {
     std::wstring path;  // "migration", "restart", "fallback"
@@ -84,6 +96,9 @@ struct LastRunRecord {
     // What the run left the host as: "migrated" (no migration record left and the new agent
     // seen running), "restart-needed" or "failed". A detection rule keys on "migrated".
     std::wstring result;
+    // agentStateName() of Glacis at the end, "absent" when it is not registered: the agent that
+    // protects a host whose new agent does not run.
+    std::wstring oldAgent;
 };
 DWORD writeLastRun(const LastRunRecord& record);
 DWORD readLastRun(LastRunRecord& record);

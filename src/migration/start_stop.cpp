@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <io.h>
 
+#include "drivers/new_agent.h"
 #include "win/child_process.h"
 #include "win/scoped.h"
 #include "win/strings.h"
@@ -10,8 +11,6 @@
 namespace {
 
 constexpr wchar_t kGlacisService[] = L"Glacis";
-constexpr wchar_t kTarvosService[] = L"KLOTarvos";
-constexpr wchar_t kTarvosDisplayName[] = L"KLO Tarvos";
 constexpr DWORD kPollIntervalMs = 100;
 constexpr int kMaxPolls = 600;
 constexpr int kMaxStartPendingPolls = 300;  // 30 s
@@ -170,6 +169,24 @@ DWORD StartStop::serviceState(const wchar_t* name) const try {
     return 0;
 }
 
+DWORD StartStop::serviceProcessId(const wchar_t* name) const try {
+    win::ScopedServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return 0;
+    win::ScopedServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (!service ||
+        !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
+        return 0;
+    }
+    return status.dwCurrentState == SERVICE_STOPPED ? 0 : status.dwProcessId;
+} catch (...) {
+    // Out of memory: none is known.
+    return 0;
+}
+
 DWORD StartStop::waitWhileStartPending(const wchar_t* name) const {
     DWORD state = serviceState(name);
     for (int poll = 0; poll < kMaxStartPendingPolls && state == SERVICE_START_PENDING; ++poll) {
@@ -179,7 +196,7 @@ DWORD StartStop::waitWhileStartPending(const wchar_t* name) const {
     return state;
 }
 
-DWORD StartStop::startRampart() try {
+DWORD StartStop::startRampart(const ChildStarted& started) try {
     if (rampartExecutable_.empty() || !win::fitsPath(rampartExecutable_))
         return ENAMETOOLONG;
     if (_waccess(rampartExecutable_.c_str(), 0) != 0)
@@ -189,8 +206,12 @@ DWORD StartStop::startRampart() try {
         return ENAMETOOLONG;
     // Started by hand rather than by the C runtime's spawn, which hands the child our standard
     // handles and open files, and cannot tell an exit code of -1 from a failed start.
+    const std::wstring commandLine = quoted + L" -s";
     DWORD exitCode = 0;
-    DWORD error = win::runChild(quoted + L" -s", win::ChildOptions(), exitCode);
+    DWORD error = win::runChild(commandLine, win::ChildOptions(), exitCode, [&](HANDLE process) {
+        if (started)
+            started(process, commandLine);
+    });
     return error != ERROR_SUCCESS ? error : exitCode;
 } catch (...) {
     // Out of memory: report it as this operation's failure; nothing may escape to the caller.

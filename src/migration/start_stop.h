@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 class StartStop {
@@ -30,10 +31,15 @@ class StartStop {
     // manager accepted says nothing yet about whether the service comes up. Returns the state
     // it was last seen in, 0 when it cannot be queried.
     DWORD waitWhileStartPending(const wchar_t* name) const;
+    // The id of the service's process as the service control manager reports it; 0 when it
+    // reports none (stopped, or a program that never connected) or cannot be asked.
+    DWORD serviceProcessId(const wchar_t* name) const;
     // Runs "Rampart.exe" of the working folder with "-s" (no handle of ours inherited) and waits
-    // for it. Returns the CRT's error number when the file cannot be accessed, the Win32 error
-    // when it cannot be started, and otherwise its exit code (0 = success).
-    DWORD startRampart();
+    // for it; `started`, when given, is told of the process before it is waited for (the
+    // migration records it). Returns the CRT's error number when the file cannot be accessed,
+    // the Win32 error when it cannot be started, and otherwise its exit code (0 = success).
+    using ChildStarted = std::function<void(HANDLE process, const std::wstring& commandLine)>;
+    DWORD startRampart(const ChildStarted& started = nullptr);
 
     const std::wstring& workingFolder() const { return workingFolder_; }
     const std::wstring& rampartExecutable() const { return rampartExecutable_; }

@@ -132,12 +132,17 @@ DWORD startChild(const std::wstring& commandLine,
     return ERROR_NOT_ENOUGH_MEMORY;
 }
 
-DWORD runChild(const std::wstring& commandLine, const ChildOptions& options, DWORD& exitCode) {
+DWORD runChild(const std::wstring& commandLine,
+               const ChildOptions& options,
+               DWORD& exitCode,
+               const std::function<void(HANDLE)>& started) {
     exitCode = 0;
     ScopedHandle process;
     DWORD error = startChild(commandLine, options, process);
     if (error != ERROR_SUCCESS)
         return error;
+    if (started)
+        started(process.get());
     if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED)
         return GetLastError();
     return GetExitCodeProcess(process.get(), &exitCode) ? ERROR_SUCCESS : GetLastError();

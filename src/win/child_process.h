@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "win/scoped.h"
@@ -23,15 +24,18 @@ struct ChildOptions {
 // standard input, output and error and no other handle of this process: where the system can
 // name the handles a child inherits (Vista and later) only the NUL handles are handed over;
 // elsewhere the NUL handles are inherited and this process's own standard handles are made
-// non-inheritable first (nothing else of the tool's is inheritable). Returns 0 and the process handle, or the Win32 error of the
-// failed start.
+// non-inheritable first (nothing else of the tool's is inheritable). Returns 0 and the process
+// handle, or the Win32 error of the failed start.
 DWORD startChild(const std::wstring& commandLine,
                  const ChildOptions& options,
                  ScopedHandle& process);
 
-// Starts a child as above, waits without a time limit and gives its exit code as the child's
-// own (any value, -1 included). Returns 0 when the child ran, or the Win32 error of the failed
-// start or wait.
-DWORD runChild(const std::wstring& commandLine, const ChildOptions& options, DWORD& exitCode);
+// Starts a child as above, tells `started` (when given) of its process, waits without a time
+// limit and gives its exit code as the child's own (any value, -1 included). Returns 0 when the
+// child ran, or the Win32 error of the failed start or wait.
+DWORD runChild(const std::wstring& commandLine,
+               const ChildOptions& options,
+               DWORD& exitCode,
+               const std::function<void(HANDLE process)>& started = nullptr);
 
 }  // namespace win

@@ -16,6 +16,11 @@ inline bool fitsPath(const std::wstring& path) {
     return path.size() <= kMaxPathChars;
 }
 
+// A FILETIME as one number of 100 ns ticks, for comparing and storing times.
+inline unsigned long long fileTimeNumber(const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
 // Formats with the Microsoft CRT's rules (%s wide, %S narrow) at whatever length the text
 // needs. Empty on a formatting failure.
 std::wstring formatWide(const wchar_t* format, ...);

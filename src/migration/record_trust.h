@@ -1,0 +1,16 @@
+// Whether the tool may act on its migration record. The record tells an elevated program which
+// steps to skip and which processes to end, so it is taken only from a key that nobody but
+// SYSTEM and administrators can change.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// What is wrong with the migration record's key for it to be trusted, in words for the log;
+// empty when only SYSTEM and administrators can change it: its DACL grants write access to no
+// one else, and its owner is SYSTEM, Administrators or the account this program runs as (what
+// the system makes the owner of the keys this program creates: Administrators or SYSTEM on
+// Windows, the token's own owner on Wine). Also empty when there is no record, or its security
+// cannot be read by a program that may not read it anyway (the caller then finds no record).
+std::wstring migrationRecordDistrust();

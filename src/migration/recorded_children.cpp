@@ -1,0 +1,87 @@
+#include "migration/recorded_children.h"
+
+#include "logging/logger.h"
+#include "win/scoped.h"
+#include "win/strings.h"
+
+namespace {
+
+constexpr DWORD kEndWaitMs = 10000;
+
+std::wstring fileNameOf(const std::wstring& commandLine) {
+    std::wstring program = commandLine;
+    if (!program.empty() && program[0] == L'"')
+        program = program.substr(1, program.find(L'"', 1) - 1);
+    const size_t slash = program.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? program : program.substr(slash + 1);
+}
+
+bool creationTime(HANDLE process, unsigned long long& created) {
+    FILETIME times[4] = {};
+    if (!GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]))
+        return false;
+    created = win::fileTimeNumber(times[0]);
+    return true;
+}
+
+// The recorded process itself, still running, opened with `access`; empty otherwise.
+win::ScopedHandle openRunningChild(const RecordedChild& child, DWORD access) {
+    win::ScopedHandle process(OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                          FALSE, child.processId));
+    unsigned long long created = 0;
+    if (!process || !creationTime(process.get(), created) || created != child.created ||
+        WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT) {
+        process.reset();
+    }
+    return process;
+}
+
+}  // namespace
+
+bool recordChild(HANDLE process, const std::wstring& commandLine, RecordedChild& child) {
+    child = RecordedChild();
+    child.processId = GetProcessId(process);
+    child.program = fileNameOf(commandLine);
+    return child.processId != 0 && creationTime(process, child.created);
+}
+
+bool childRunning(const RecordedChild& child) {
+    return openRunningChild(child, 0).valid();
+}
+
+bool recordedChildRunning(const MigrationRecord& record, std::wstring& program, DWORD& processId) {
+    for (const RecordedChild& child : record.children) {
+        if (childRunning(child)) {
+            program = child.program;
+            processId = child.processId;
+            return true;
+        }
+    }
+    return false;
+}
+
+void endLeftChildren(const std::vector<RecordedChild>& children) {
+    for (const RecordedChild& child : children) {
+        win::ScopedHandle process = openRunningChild(child, PROCESS_TERMINATE);
+        if (!process)
+            continue;
+        const wchar_t* program = child.program.c_str();
+        logMessage(gLogger, LOG_INFO,
+                   L"Waiting up to 2 minutes for %s (process %u) left running by the "
+                   L"interrupted run\n",
+                   program, child.processId);
+        if (WaitForSingleObject(process.get(), kLeftChildWaitMs) == WAIT_OBJECT_0)
+            continue;
+        if (TerminateProcess(process.get(), ERROR_PROCESS_ABORTED)) {
+            WaitForSingleObject(process.get(), kEndWaitMs);
+            logMessage(gLogger, LOG_WARN,
+                       L"Ended %s (process %u), left running by the interrupted run\n", program,
+                       child.processId);
+        } else {
+            logMessage(gLogger, LOG_ERROR,
+                       L"Can't end %s (process %u), left running by the interrupted run. "
+                       L"Errcode :%d \n",
+                       program, child.processId, GetLastError());
+        }
+    }
+}
