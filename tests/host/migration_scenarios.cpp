@@ -150,18 +150,26 @@ TEST_F(MigrationTest, FailingRampartRunIsLogged) {
     expectReport("migration", "follow-up", host::ReportExit::Exact, "driver-installer-failed");
 }
 
-TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCode) {
+// The old services are already gone when the new agent fails to start: the old agent is
+// started again, so that the host is not left without an agent; the exit code stays the start's.
+TEST_F(MigrationTest, NewAgentThatCannotStartGivesItsCodeAndTheOldAgentRuns) {
     SetUpOldAgentHost(true, false);
     // Registered with a program that ends without answering the service control manager.
     host::setMode(install + L"\\thService.exe", "exit 1");
     auto result = runRelocator();
     Lines log = serviceRecords();
-    ASSERT_FALSE(log.empty());
+    ASSERT_GE(log.size(), 2u);
     EXPECT_NE(result.exitCode, 0u);
-    EXPECT_EQ(log.back(), "ERROR: TarvosAgent can't be started with errcode: " +
-                              std::to_string(result.exitCode) + "\n");
+    EXPECT_EQ(log[log.size() - 2], "ERROR: TarvosAgent can't be started with errcode: " +
+                                       std::to_string(result.exitCode) + "\n");
+    EXPECT_EQ(log.back(), "INFO: Can't Start thService. Trying start Glacisd and Rampart\n");
+    EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000));
+    EXPECT_EQ(endResult(), "failed");
+    EXPECT_EQ(endRecordField("old agent: "), "running");
     EXPECT_FALSE(host::exists(install + L"\\policy.xml"));
     EXPECT_FALSE(host::exists(install + L"\\policy.txt"));
-    expectReport("migration", "not-started", host::ReportExit::Exact,
-                 "new-agent-start-failed-" + std::to_string(result.exitCode));
+    const std::string report = expectReport("migration", "not-started", host::ReportExit::Exact,
+                                            "new-agent-start-failed-" +
+                                                std::to_string(result.exitCode));
+    EXPECT_EQ(host::jsonField(report, "protectedBy"), "oldAgent") << report;
 }

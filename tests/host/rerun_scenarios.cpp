@@ -63,6 +63,18 @@ std::string keyAccess(const std::wstring& path) {
     return text;
 }
 
+// Gives the key the access rules of an SDDL text.
+void setKeyAccess(const std::wstring& path, const wchar_t* sddl) {
+    HKEY key = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+    LocalFree(descriptor);
+    RegCloseKey(key);
+}
+
 DWORD servicePid(const wchar_t* name) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
@@ -243,7 +255,10 @@ struct KillPoint {
     std::function<void(RerunTest&)> between = nullptr;
     // What else the finishing run's log must show.
     std::function<void(RerunTest&)> resumed = nullptr;
-    bool installerLeftRunning = false;
+    // A program the killed run started and waited for still runs: the next run must never
+    // have two of it.
+    const wchar_t* leftRunning = nullptr;
+    DWORD exitCode = 0;  // of the run that finishes the migration
 };
 
 class KillTest : public RerunTest, public ::testing::WithParamInterface<KillPoint> {
@@ -257,6 +272,7 @@ class KillTest : public RerunTest, public ::testing::WithParamInterface<KillPoin
     using RerunTest::lastCheck;
     using RerunTest::records;
     using RerunTest::registerFake;
+    using RerunTest::work;
 
   protected:
     void TearDown() override {
@@ -284,24 +300,25 @@ TEST_P(KillTest, RunAgainFinishesTheMigration) {
     if (point.between)
         point.between(*this);
 
-    if (!point.installerLeftRunning) {
-        runAgainAndExpectMigrated();
+    if (point.leftRunning == nullptr) {
+        runAgainAndExpectMigrated(point.exitCode);
     } else {
-        // The installer the killed run left is waited for: never two of it at once.
+        // The program the killed run left is waited for: never two of it at once.
+        const wchar_t* program = point.leftRunning;
         size_t most = 0;
         const auto result = runRelocatorPolling(
-            [&most] { most = std::max(most, processesNamed(L"NetInst.exe")); });
-        EXPECT_EQ(most, 1u) << "two network driver installers ran at once";
+            [&most, program] { most = std::max(most, processesNamed(program)); });
+        EXPECT_EQ(most, 1u) << "two of " << host::utf8(program) << " ran at once";
         EXPECT_NE(lastCheck().find("\"id\":\"installer-left-running\""), std::string::npos);
+        const std::string waiting =
+            "INFO: Waiting up to 2 minutes for " + host::utf8(program) + " (process ";
         const Lines log = records();
         EXPECT_NE(std::find_if(log.begin(), log.end(),
-                               [](const std::string& r) {
-                                   return r.rfind("INFO: Waiting up to 2 minutes for NetInst.exe "
-                                                  "(process ",
-                                                  0) == 0;
+                               [&waiting](const std::string& r) {
+                                   return r.rfind(waiting, 0) == 0;
                                }),
                   log.end());
-        expectResumed(result, 0);
+        expectResumed(result, point.exitCode);
     }
     if (point.resumed)
         point.resumed(*this);
@@ -381,7 +398,18 @@ const KillPoint kKillPoints[] = {
          host::installFake(L"fake_service.exe", static_cast<KillTest&>(t).netInst(), "sleep 8");
      },
      [](RerunTest& t) { return !host::runsOf(static_cast<KillTest&>(t).netInst()).empty(); },
-     nullptr, "unknown", nullptr, nullptr, true},
+     nullptr, "unknown", nullptr, nullptr, L"NetInst.exe"},
+    // The application-protection program takes its time (as a hung one would) when the run is
+    // killed; the agent already runs, so the run that finishes says 1056.
+    {"WhileRampartRuns", false,
+     [](RerunTest& t) {
+         host::installFake(L"fake_service.exe", static_cast<KillTest&>(t).work + L"\\Rampart.exe",
+                           "sleep 8");
+     },
+     [](RerunTest& t) {
+         return !host::runsOf(static_cast<KillTest&>(t).work + L"\\Rampart.exe").empty();
+     },
+     nullptr, "migration", nullptr, nullptr, L"Rampart.exe", ERROR_SERVICE_ALREADY_RUNNING},
     {"RightAfterRampartIsRemoved", false, holdRampart, rampartMarkedForDeletion, releaseRampart,
      "migration"},
     {"RightAfterTheNewAgentIsRegistered", true, [](RerunTest&) {},
@@ -561,22 +589,40 @@ TEST_F(RerunTest, ALeftOverHelperHoldsNeitherTheOutputPipeNorTheLog) {
     expectReport("restart", "started");
 }
 
-// A hung new agent is never reported as success: the migration's start is accepted but the
-// agent stays start-pending; the deployment system's retry takes the restart path, whose rescue
-// (end the process, start once more) fails as well.
+// A hung new agent is never reported as success, and never leaves the host without an agent:
+// the migration's start is accepted but the agent stays start-pending; the rescue ends the
+// service's own process and starts it once more, then starts the old agent. The deployment
+// system's retry takes the restart path, whose rescue fails as well.
 TEST_F(RerunTest, AHungNewAgentEndsEveryRunWithAFailureCode) {
     typicalHost();
     const std::wstring agent = install + L"\\thService.exe";
     host::setMode(agent, "pending");
-    const auto migration = runRelocator();
+    size_t most = 0;
+    const auto migration =
+        runRelocatorPolling([&most] { most = std::max(most, processesNamed(L"thService.exe")); });
     EXPECT_EQ(migration.exitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+    EXPECT_EQ(most, 1u) << "the second start met the first process still there";
+    EXPECT_EQ(host::runsOf(agent).size(), 2u) << "no second start";
+    EXPECT_TRUE(host::waitForState(L"Glacis", SERVICE_RUNNING, 5000)) << "no agent runs";
     EXPECT_EQ(endAgentState(), "start-pending");
     EXPECT_EQ(endResult(), "failed");
+    EXPECT_EQ(endRecordField("old agent: "), "running");
+    EXPECT_EQ(readText(kLastRunKey, L"OldAgent"), "running");
     const Lines log = records();
-    EXPECT_NE(std::find(log.begin(), log.end(),
-                        "ERROR: KLOTarvos was not seen running within 30 s (state: start-pending)\n"),
-              log.end());
-    expectReport("migration", "not-running", host::ReportExit::Exact, "agent-start-pending");
+    const std::string notSeen =
+        "ERROR: KLOTarvos was not seen running within 30 s (state: start-pending)\n";
+    const std::vector<std::string> rescue = {
+        notSeen,
+        "INFO: thService.exe seems to be stuck in 1053. Terminating and restarting\n",
+        "INFO: Terminating thService, It Should'nt be running now\n",
+        "INFO: Terminated thService\n",
+        "INFO: SuccessFully Started thService\n",
+        notSeen,
+        "INFO: Can't Start thService. Trying start Glacisd and Rampart\n"};
+    EXPECT_NE(std::search(log.begin(), log.end(), rescue.begin(), rescue.end()), log.end());
+    const std::string report =
+        expectReport("migration", "not-running", host::ReportExit::Exact, "agent-start-pending");
+    EXPECT_EQ(host::jsonField(report, "protectedBy"), "oldAgent") << report;
 
     // The retry: the service answers its start with 1056 as a running one would.
     const auto retry = runRelocator();
@@ -585,23 +631,71 @@ TEST_F(RerunTest, AHungNewAgentEndsEveryRunWithAFailureCode) {
     EXPECT_EQ(readNumber(kLastRunKey, L"ExitCode"), retry.exitCode);
     EXPECT_EQ(readText(kLastRunKey, L"Result"), "failed");
     EXPECT_EQ(readText(kLastRunKey, L"NewAgent"), endAgentState());
-    const Lines rescue = serviceRecords();
     const Lines expected = {
         "INFO: starting Logging Now\n ",
         "INFO: Tarvos Server 2.0 detected. Starting KLO Tarvos and exiting..\n",
-        "ERROR: KLOTarvos was not seen running within 30 s (state: start-pending)\n",
+        notSeen,
         "INFO: thService.exe seems to be stuck in 1053. Terminating and restarting\n",
         "INFO: Terminating thService, It Should'nt be running now\n",
         "INFO: Terminated thService\n",
         "INFO: SuccessFully Started thService\n",
-        "ERROR: KLOTarvos was not seen running within 30 s (state: start-pending)\n",
+        notSeen,
         "INFO: Can't Start thService. Trying start Glacisd and Rampart\n",
         "INFO: Rampart DETECTED. Starting it\n"};
-    EXPECT_EQ(rescue, expected);
-    EXPECT_EQ(host::runsOf(agent).size(), 2u) << "the rescue's start made no new process";
+    EXPECT_EQ(serviceRecords(), expected);
+    EXPECT_EQ(host::runsOf(agent).size(), 3u) << "the rescue's start made no new process";
     EXPECT_EQ(readText(kLastRunKey, L"Path"), "restart");
     expectReport("restart", "not-running", host::ReportExit::Exact, "agent-start-pending");
     host::killByName(L"thService.exe");
+}
+
+// A record that others than SYSTEM and administrators can change is no instruction: a planted
+// one that says every step is done and lists a running program is ignored and replaced. The
+// migration is done from the start, and the listed program is neither waited for nor ended.
+TEST_F(RerunTest, ARecordOthersCanChangeIsIgnored) {
+    typicalHost();
+    host::makeDirs(root + L"\\other");
+    const std::wstring bystanderExe = root + L"\\other\\Bystander.exe";
+    host::installFake(L"fake_service.exe", bystanderExe);
+    HANDLE bystander = host::spawn(L"\"" + bystanderExe + L"\" --mode=hang", root);
+    ASSERT_NE(bystander, nullptr);
+    FILETIME created = {};
+    FILETIME unused[3] = {};
+    ASSERT_TRUE(GetProcessTimes(bystander, &created, &unused[0], &unused[1], &unused[2]));
+    const unsigned long long createdNumber =
+        (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    host::setString(kMigrationKey, L"Step", L"start");
+    host::setString(kMigrationKey, L"Version", RELOCATOR_VERSION_W);
+    SYSTEMTIME now = {};
+    GetSystemTime(&now);
+    host::setString(kMigrationKey, L"Begun",
+                    win::formatWide(L"%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
+                                    now.wDay, now.wHour, now.wMinute, now.wSecond));
+    host::setString(kMigrationKey, L"Children",
+                    std::to_wstring(GetProcessId(bystander)) + L":" +
+                        std::to_wstring(createdNumber) + L":Bystander.exe");
+    setKeyAccess(kMigrationKey, L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KA;;;BU)");
+
+    const auto result = runRelocator();
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_NE(lastCheck().find("\"id\":\"record-untrusted\""), std::string::npos) << lastCheck();
+    EXPECT_NE(lastCheck().find("\"resumes\":false"), std::string::npos);
+    EXPECT_EQ(WaitForSingleObject(bystander, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "a process the planted record listed was ended";
+    TerminateProcess(bystander, 0);
+    CloseHandle(bystander);
+    bool warned = false;
+    for (const std::string& record : records()) {
+        warned = warned || record.rfind("WARN: The migration record SOFTWARE\\QSX\\Relocator\\"
+                                        "Migration is ignored: it grants write access to S-1-5-32-545",
+                                        0) == 0;
+        EXPECT_EQ(record.find("Bystander"), std::string::npos) << record;
+        EXPECT_EQ(record.find(" was done by the interrupted run"), std::string::npos) << record;
+    }
+    EXPECT_TRUE(warned);
+    EXPECT_EQ(netInstStarts(), 2u) << "the drivers were not installed again";
+    EXPECT_EQ(hostState(), migratedState());
+    expectReport("migration", "started");
 }
 
 // Scenarios with a restart of the host between two halves (tests/host/restart-between.sh runs
@@ -671,6 +765,16 @@ TEST_F(PrefixRestartTest, DISABLED_RunningOldAgentNeedsARestart) {
     EXPECT_TRUE(host::queryService(L"Glacis").exists);
     EXPECT_EQ(readText(kLastRunKey, L"Result"), "restart-needed");
     expectReport("migration", "restart-needed", host::ReportExit::Exact, "restart-needed");
+
+    // With an argument the restart path runs and finds the agent running, but the migration is
+    // not finished: no success, and the record stays for the run after the restart.
+    result = runRelocator(L" now");
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(endAgentState(), "running");
+    EXPECT_EQ(readText(kLastRunKey, L"Result"), "failed");
+    EXPECT_TRUE(keyExists(kMigrationKey));
+    EXPECT_EQ(readNumber(kMigrationKey, L"RestartWait"), 1u);
+    expectReport("restart", "started");
 }
 
 TEST_F(PrefixRestartTest, DISABLED_FirstRunAfterTheRestartFinishes) {
@@ -698,6 +802,36 @@ TEST_F(PrefixRestartTest, DISABLED_FirstRunAfterTheRestartFinishes) {
     EXPECT_EQ(readText(kLastRunKey, L"Result"), "migrated");
     EXPECT_EQ(endResult(), "migrated");
     expectReport("migration", "started");
+}
+
+// The restart came, and Glacis is still there: its watchdog started it again, so the migration
+// only marks it for deletion once more. A second 3010 would restart the host for ever: the run
+// and every retry end with 1072, say why, and keep the record.
+TEST_F(PrefixRestartTest, DISABLED_GlacisStillThereAfterTheRestart) {
+    ASSERT_TRUE(keyExists(kMigrationKey)) << "run the first half first";
+    ASSERT_TRUE(host::queryService(L"Glacis").exists);
+    ASSERT_EQ(host::startService(L"Glacis"), 0u);
+    ASSERT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 30000));
+    const std::string notFreed = "ERROR: The restart did not free Glacis: it is still marked for "
+                                 "deletion (1072), and no restart is asked for again.";
+    for (int run = 0; run < 2; ++run) {
+        auto result = runRelocator();
+        EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE)) << run;
+        EXPECT_NE(lastCheck().find("\"id\":\"restart-did-not-free\""), std::string::npos)
+            << lastCheck();
+        const Lines log = records();
+        EXPECT_NE(std::find_if(log.begin(), log.end(),
+                               [&notFreed](const std::string& r) {
+                                   return r.rfind(notFreed, 0) == 0;
+                               }),
+                  log.end())
+            << run;
+        EXPECT_EQ(endAgentState(), "running");
+        EXPECT_EQ(endResult(), "failed");
+        EXPECT_EQ(readText(kLastRunKey, L"Result"), "failed");
+        EXPECT_EQ(readNumber(kMigrationKey, L"RestartFailed"), 1u);
+        expectReport("migration", "follow-up", host::ReportExit::Exact, "restart-did-not-free");
+    }
 }
 
 }  // namespace

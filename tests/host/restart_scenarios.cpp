@@ -121,3 +121,24 @@ TEST_F(RestartTest, HungStartRescuesA64BitAgentProcess) {
     // The restart path updates the network driver, whose package this host lacks.
     expectReport("restart", "follow-up", host::ReportExit::Exact, "driver-installer-failed");
 }
+
+// The first start hangs, the rescue brings the agent up: with Rampart registered the exit code
+// is the host's state (success), not the first start's 1053; the first failure stays logged.
+TEST_F(RestartTest, RescuedStartWithRampartIsASuccess) {
+    host::setMode(install + L"\\thService.exe", "hangonce");
+    registerRampart();
+    HANDLE stray = startStrayAgent(L"fake_service.exe");
+    ASSERT_NE(stray, nullptr);
+    auto result = runRelocator();
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(serviceRecords(),
+              (Lines{"INFO: starting Logging Now\n ", kDetected,
+                     "INFO: thService.exe seems to be stuck in 1053. Terminating and restarting\n",
+                     "INFO: Terminating thService, It Should'nt be running now\n",
+                     "INFO: Terminated thService\n", "INFO: SuccessFully Started thService\n",
+                     "INFO: Rampart DETECTED. Starting it\n"}));
+    EXPECT_TRUE(host::waitForState(L"KLOTarvos", SERVICE_RUNNING, 5000));
+    EXPECT_EQ(host::runsOf(work + L"\\Rampart.exe").size(), 1u);
+    EXPECT_EQ(endResult(), "migrated");
+    expectReport("restart", "follow-up", host::ReportExit::Exact, "driver-installer-failed");
+}

@@ -18,10 +18,11 @@ class ProcessControlTest : public ::testing::Test {
         }
         host::removeTree(kDir);
     }
-    HANDLE launch(const wchar_t* fake, const wchar_t* name) {
-        std::wstring exe = kDir + L"\\" + name;
+    HANDLE launch(const wchar_t* fake, const wchar_t* name, const std::wstring& folder = kDir) {
+        host::makeDirs(folder);
+        std::wstring exe = folder + L"\\" + name;
         host::installFake(fake, exe);
-        HANDLE h = host::spawn(L"\"" + exe + L"\" --mode=hang", kDir);
+        HANDLE h = host::spawn(L"\"" + exe + L"\" --mode=hang", folder);
         if (h)
             handles_.push_back(h);
         return h && host::waitForRuns(exe, 1) ? h : nullptr;
@@ -55,4 +56,26 @@ TEST_F(ProcessControlTest, EndedProcessesAreNotFound) {
     EXPECT_FALSE(isProcessRunning(L"Gone.exe"));
     EXPECT_EQ(findProcessId(L"Gone.exe"), 0u);
     EXPECT_EQ(findProcessId(L"NoSuchProgram.exe"), 0u);
+}
+
+// The rescue ends the process the service control manager names, checked by its image, and
+// nothing else of that name; only without a usable id does it fall back to the search by name.
+TEST_F(ProcessControlTest, TheRescueEndsTheNamedAgentProcessOnly) {
+    HANDLE bystander = launch(L"fake_service.exe", L"thService.exe", kDir + L"\\other");
+    HANDLE agent = launch(L"fake_service.exe", L"thService.exe", kDir + L"\\agent");
+    HANDLE unrelated = launch(L"fake_service.exe", L"Unrelated.exe");
+    ASSERT_TRUE(bystander && agent && unrelated);
+
+    terminateTarvosProcess(GetProcessId(agent));
+    // Waited for: gone when the call returns.
+    ASSERT_EQ(WaitForSingleObject(agent, 0), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(agent, &code);
+    EXPECT_EQ(code, kTerminatedExitCode);
+    EXPECT_EQ(WaitForSingleObject(bystander, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    // An id whose image is another program is not the agent's: the search by name decides.
+    terminateTarvosProcess(GetProcessId(unrelated));
+    EXPECT_EQ(WaitForSingleObject(unrelated, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(bystander, 0), WAIT_OBJECT_0);
 }
