@@ -1,11 +1,11 @@
 // What every line of the tool's log means and what an administrator does about it: one table,
 // from which docs/log-lines.md is generated and by which the fleet report explains the lines
-// it finds.
+// it finds. The rows stand in a table per kind of line (log_lines_start_end.h,
+// log_lines_paths.h, log_lines_drivers_ui.h); log_line_matcher.h reads messages against them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace report {
 
@@ -67,18 +67,5 @@ const LogLine* logLines(size_t& count);
 
 // The first line of the table with this id (for ids that name a single line).
 const LogLine& logLine(LineId id);
-
-// A record's message matched against the table.
-struct LineMatch {
-    const LogLine* line = nullptr;
-    int64_t numbers[3] = {};  // the values of the first three {N}
-    size_t numberCount = 0;
-    std::string_view texts[4];  // what the first four text placeholders stand for
-    size_t textCount = 0;
-};
-
-// Finds the line of this level whose text the message (without its line end) is. False when
-// none is, or a number does not fit 64 bits.
-bool matchLogLine(int32_t level, std::string_view message, LineMatch& match);
 
 }  // namespace report

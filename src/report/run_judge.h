@@ -19,6 +19,7 @@
 
 #include "logging/log_format.h"
 #include "report/host_report.h"
+#include "report/log_line_matcher.h"
 
 namespace report {
 

@@ -16,7 +16,7 @@
 #include "log_files.h"
 #include "report/file_outputs.h"
 #include "report/fleet.h"
-#include "report/log_lines.h"
+#include "report/log_line_matcher.h"
 #include "report/inventory.h"
 
 namespace fs = std::filesystem;

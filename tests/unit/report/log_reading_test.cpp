@@ -5,6 +5,7 @@
 
 #include "cryptfile/text_format.h"
 #include "log_files.h"
+#include "report/log_line_matcher.h"
 #include "report/log_lines.h"
 #include "report/run_reader.h"
 

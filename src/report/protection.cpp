@@ -1,0 +1,66 @@
+#include "report/protection.h"
+
+#include "report/host_report.h"
+
+namespace report {
+
+// The outcome says which agent runs, but for a log cut off (its records tell how far the run
+// got) and for hosts without a usable log (nothing is known).
+Protection protectionOf(const HostReport& host) {
+    switch (host.outcome) {
+        case Outcome::Started:
+        case Outcome::StartedAfterRescue:
+        case Outcome::FollowUp:
+        case Outcome::RestartNeeded:
+            return Protection::NewAgent;
+        case Outcome::OldAgentAgain:
+            return Protection::OldAgent;
+        case Outcome::NotStarted:
+            // The restart path starts the old agent instead; the migration had removed it.
+            return host.path == RunPath::Restart ? Protection::OldAgent : Protection::None;
+        case Outcome::NotRunning:
+            // Stopped again, or hung in its start: nothing protects the host, unless the restart
+            // path's records show the old agent started after it.
+            return host.lastSeen == Protection::OldAgent ? Protection::OldAgent : Protection::None;
+        case Outcome::NoAgent:
+            return Protection::None;
+        case Outcome::Incomplete:
+            return host.lastSeen;
+        case Outcome::Unreadable:
+        case Outcome::NotALog:
+        case Outcome::NoLog:
+        case Outcome::NotRun:
+            break;
+    }
+    return Protection::Unknown;
+}
+
+const char* protectionKey(Protection protection) {
+    switch (protection) {
+        case Protection::NewAgent:
+            return "newAgent";
+        case Protection::OldAgent:
+            return "oldAgent";
+        case Protection::None:
+            return "unprotected";
+        case Protection::Unknown:
+            break;
+    }
+    return "unknown";
+}
+
+const char* protectionLabel(Protection protection) {
+    switch (protection) {
+        case Protection::NewAgent:
+            return "new agent";
+        case Protection::OldAgent:
+            return "old agent";
+        case Protection::None:
+            return "none (unprotected)";
+        case Protection::Unknown:
+            break;
+    }
+    return "unknown";
+}
+
+}  // namespace report
