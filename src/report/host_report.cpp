@@ -51,6 +51,12 @@ CauseId followUpCause(const Failure& failure) {
         return CauseId::FilterLibraryNotCopied;
     if (starts("Can't remove the migration record"))
         return CauseId::MigrationRecordKept;
+    if (failure.line->id == LineId::RestartDidNotFree)
+        return CauseId::RestartDidNotFree;
+    if (starts("A migration begun {TEXT} by Relocator {TEXT} is not finished"))
+        return CauseId::MigrationUnfinished;
+    if (starts("The migration record {PATH} is ignored"))
+        return CauseId::RecordUntrusted;
     if (starts("Can't delete {PATH} left behind"))
         return CauseId::PolicyCopyLeft;
     if (failure.line->id == LineId::PolicyOutcome)

@@ -33,6 +33,7 @@ enum class LineId {
     Resumed,         // an interrupted migration is taken up again
     RestartNeeded,   // the migration waits for a restart (exit code 3010)
     NotSeenRunning,  // a start was accepted, but the agent was not seen running
+    RestartDidNotFree,  // the restart asked for did not free a service (exit code 1072)
 };
 
 enum class Section { StartUp, Migration, Restart, Drivers, PolicyUi, End };

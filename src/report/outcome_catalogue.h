@@ -62,11 +62,14 @@ enum class CauseId {
     RestartNeeded,  // exit code 3010: a service waits for a restart to be registered again
     // Follow-up: the new agent started. The most serious first: of several, a run gets the
     // first of these.
+    RestartDidNotFree,    // exit code 1072: the restart asked for did not free a service
+    MigrationUnfinished,  // a migration record is left that this run did not take up
     PolicyCopyLeft,
     OldAgentMarkedForDeletion,
     DriverInstallerFailed,
     FilterLibraryNotCopied,
     MigrationRecordKept,
+    RecordUntrusted,  // a record others could change was ignored and removed
     // Noted on a host whatever its outcome, never its outcome's cause: the policy could not be
     // used, so the local user interface was left as it was.
     PolicyNotRead,

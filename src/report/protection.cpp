@@ -16,11 +16,14 @@ Protection protectionOf(const HostReport& host) {
         case Outcome::OldAgentAgain:
             return Protection::OldAgent;
         case Outcome::NotStarted:
-            // The restart path starts the old agent instead; the migration had removed it.
-            return host.path == RunPath::Restart ? Protection::OldAgent : Protection::None;
+            // The restart path starts the old agent instead; a migration does too since 1.3,
+            // when its records show it.
+            return host.path == RunPath::Restart || host.lastSeen == Protection::OldAgent
+                       ? Protection::OldAgent
+                       : Protection::None;
         case Outcome::NotRunning:
-            // Stopped again, or hung in its start: nothing protects the host, unless the restart
-            // path's records show the old agent started after it.
+            // Stopped again, or hung in its start: nothing protects the host, unless the records
+            // show the old agent started after it.
             return host.lastSeen == Protection::OldAgent ? Protection::OldAgent : Protection::None;
         case Outcome::NoAgent:
             return Protection::None;

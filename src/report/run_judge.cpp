@@ -181,6 +181,7 @@ void RunJudge::note(const LineMatch& match, std::string_view message) {
             resumed_ = true;
             path_ = RunPath::Migration;
             break;
+        case LineId::RestartDidNotFree:
         case LineId::StartLogging:
         case LineId::NotSeenRunning:
         case LineId::Other:
@@ -240,7 +241,10 @@ void RunJudge::outcome(HostReport& report) const {
             report.outcome = glacisStartFailed_ ? Outcome::NoAgent : Outcome::OldAgentAgain;
             break;
         case RunPath::Migration:
-            report.outcome = tarvosStartFailed_ ? Outcome::NotStarted : Outcome::Started;
+            // Since 1.3 a failed start is rescued as on the restart path.
+            report.outcome = !tarvosStartFailed_ ? Outcome::Started
+                             : rescueOk_         ? Outcome::StartedAfterRescue
+                                                 : Outcome::NotStarted;
             exit.value = tarvosStartFailed_ ? tarvosStartCode_ : 0;
             break;
         case RunPath::Restart:
