@@ -19,6 +19,7 @@
 #include <string>
 
 #include "cryptfile/crypt_file_reader.h"
+#include "cryptfile/decrypt_file.h"
 #include "cryptfile/text_format.h"
 #include "policy_ui/policy_reader.h"
 #include "win/scoped.h"

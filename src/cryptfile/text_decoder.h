@@ -1,19 +1,16 @@
-// Deciphering and line cutting of one attached file. Portable: no <windows.h>.
+// Line cutting of one attached file, deciphered. Portable: no <windows.h>.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
-#include "cryptfile/byte_source.h"
-#include "cryptfile/classification.h"
-#include "cryptfile/rc4.h"
+#include "cryptfile/deciphered_stream.h"
 
 namespace cryptfile {
 
-// Deciphers (when needed) and cuts the text of one attached ByteSource. It reads the source in
-// blocks, deciphers each block byte by byte in file order as it arrives, and hands out bytes
-// and lines from it without a heap allocation per line.
+// Cuts the text of one attached ByteSource into lines, as bytes or as UTF-16 units. It is a
+// DecipheredStream (Attach, Detach and the byte reads come from there), so lines are cut straight
+// from the deciphered block, without a heap allocation per line.
 //
 // Line cutting, per call:
 // - Files read as bytes (codes 1, 6), ReadLineUtf8: bytes as stored (deciphered), carriage
@@ -36,28 +33,12 @@ namespace cryptfile {
 // Every reader returns null at the end of the source when it read nothing in that call, and
 // null without reading anything when the capacity cannot hold the next character; it never
 // writes at or beyond buffer[capacity].
-class TextDecoder {
+class TextDecoder : public DecipheredStream {
   public:
     TextDecoder();
     ~TextDecoder();
     TextDecoder(const TextDecoder&) = delete;
     TextDecoder& operator=(const TextDecoder&) = delete;
-
-    // Classifies the source (keyText: zero-terminated), rewinds it, keys the cipher afresh
-    // when enciphered and skips the byte-order mark. A null source leaves the decoder detached.
-    // A source that cannot rewind is not read twice: the sample already read is replayed.
-    void Attach(ByteSource* source, const char* keyText);
-    void Detach();
-
-    int32_t encoding() const;
-    bool encrypted() const;
-    // True when reading stopped for a cause other than the end of the source (the source
-    // reported a read error). Cleared by Attach and Detach.
-    bool error() const;
-
-    // Next stored byte, deciphered when the file is enciphered; -1 at end.
-    int DecodeByte();
-    void SkipBytes(int32_t count);
 
     // One line (or its next piece) as bytes / as UTF-16 units, zero-terminated; null at end
     // of file, or when the capacity cannot hold a single character.
@@ -70,41 +51,16 @@ class TextDecoder {
     size_t ReadCrLfText(uint8_t* out, size_t capacity);
 
   private:
-    bool Refill();
     // Next byte of the line being read (carriage returns skipped) or -1 at end of the source.
     int NextTextByte();
     // Next unit of the line being read (carriage-return units skipped), -1 at end of the source;
     // sawOddByte is set when a lone last byte was dropped.
     int32_t NextTextUnit(bool& sawOddByte);
-    void PushBack(uint8_t byte);
-    void PushBackUnit(char16_t unit);
 
     char* BytesToBytes(char* buffer, int32_t capacity);
     char16_t* UnitsToUnits(char16_t* buffer, uint32_t capacity);
     char* UnitsToBytes(char* buffer, int32_t capacity);
     char16_t* BytesToUnits(char16_t* buffer, uint32_t capacity);
-
-    ByteSource* source_ = nullptr;
-    int32_t encoding_ = EncodingNone;
-    bool encrypted_ = false;
-    bool sourceDone_ = false;
-    bool error_ = false;
-    uint8_t key_[kMaxKeyBytes] = {};
-    size_t keyLen_ = 0;
-    Rc4State cipher_;
-
-    // Deciphered bytes read from the source and not yet handed out: block_[pos_, len_). The
-    // block is smallBlock_ until a file fills it, then one heap block kept for the decoder's life.
-    uint8_t smallBlock_[512] = {};
-    std::unique_ptr<uint8_t[]> blockStore_;
-    uint8_t* block_;
-    size_t blockCap_;
-    size_t pos_ = 0;
-    size_t len_ = 0;
-
-    // Deciphered bytes taken out and given back (a character that did not fit), last one first.
-    uint8_t back_[16] = {};
-    size_t backLen_ = 0;
 };
 
 }  // namespace cryptfile

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cryptfile/crypt_file_reader.h"
+#include "cryptfile/decrypt_file.h"
 #include "cryptfile/utf8.h"
 #include "win_test_util.h"
 

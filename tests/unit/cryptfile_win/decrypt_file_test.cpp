@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cryptfile/crypt_file_reader.h"
+#include "cryptfile/decrypt_file.h"
 #include "win_test_util.h"
 
 namespace {
