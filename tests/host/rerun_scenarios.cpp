@@ -695,7 +695,7 @@ TEST_F(RerunTest, ARecordOthersCanChangeIsIgnored) {
     EXPECT_TRUE(warned);
     EXPECT_EQ(netInstStarts(), 2u) << "the drivers were not installed again";
     EXPECT_EQ(hostState(), migratedState());
-    expectReport("migration", "started");
+    expectReport("migration", "follow-up", host::ReportExit::Exact, "record-untrusted");
 }
 
 // Scenarios with a restart of the host between two halves (tests/host/restart-between.sh runs
@@ -774,7 +774,7 @@ TEST_F(PrefixRestartTest, DISABLED_RunningOldAgentNeedsARestart) {
     EXPECT_EQ(readText(kLastRunKey, L"Result"), "failed");
     EXPECT_TRUE(keyExists(kMigrationKey));
     EXPECT_EQ(readNumber(kMigrationKey, L"RestartWait"), 1u);
-    expectReport("restart", "started");
+    expectReport("restart", "follow-up", host::ReportExit::Exact, "migration-unfinished");
 }
 
 TEST_F(PrefixRestartTest, DISABLED_FirstRunAfterTheRestartFinishes) {
