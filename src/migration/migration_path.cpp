@@ -14,6 +14,7 @@
 #include "migration/host_facts.h"
 #include "migration/migration_steps.h"
 #include "migration/paths.h"
+#include "migration/record_trust.h"
 #include "migration/recorded_children.h"
 #include "migration/run_record.h"
 #include "migration/version.h"
@@ -198,10 +199,10 @@ DWORD MigrationPath(RunContext& context) {
         progress.recordStarted(process, commandLine);
     };
 
-    const std::vector<StepDecision> decisions = decideSteps(env);
-    const std::vector<MigrationStepDef>& steps = migrationSteps();
+    const std::vector<StepRow>& steps = migrationSteps();
+    const std::vector<StepDecision> decisions = decideSteps(steps, env);
     for (size_t i = 0; i < steps.size(); ++i) {
-        const MigrationStepDef& step = steps[i];
+        const StepRow& step = steps[i];
         if (decisions[i] == StepDecision::NotApplicable)
             continue;
         if (decisions[i] == StepDecision::Skip) {

@@ -1,18 +1,16 @@
+// The migration as its rows: drivers, old services out, registration, local user interface,
+// start of the new agent, cleanup, Rampart's program. The run, the resume and the preflight
+// walk this table (step_row.h says how).
 #include "migration/migration_steps.h"
 
 #include <cstdio>
 
 #include "drivers/command_runner.h"
 #include "drivers/filter_driver.h"
-#include "drivers/network_driver.h"
 #include "logging/logger.h"
-#include "migration/paths.h"
-#include "migration/plan.h"
-#include "migration/server_core.h"
+#include "migration/new_agent_start.h"
+#include "migration/shared_steps.h"
 #include "migration/steps.h"
-#include "migration/version.h"
-#include "policy_ui/local_ui.h"
-#include "policy_ui/policy_reader.h"
 #include "win/file_exists.h"
 #include "win/registry.h"
 #include "win/scoped.h"
@@ -40,10 +38,6 @@ DWORD deleteFile(const std::wstring& path) {
 
 bool rampartApplies(const StepEnv& env) {
     return env.context.rampartPresent;
-}
-
-bool always(const StepEnv&) {
-    return true;
 }
 
 // ---- Drivers: the network drivers, then the filter driver, before any service changes.
@@ -228,160 +222,7 @@ bool runRegistration(RunContext& context, const StepEnv&, const StepHooks&) {
     return context.waitingForRestart.empty();
 }
 
-// ---- Local user interface: installed or removed as the policy says.
-
-// The program and its shortcuts are as the decision the record holds wants them.
-bool localUiDone(const StepEnv& env) {
-    const HostFacts& h = env.host;
-    switch (env.record.uiAction) {
-        case UiAction::Install:
-        case UiAction::Keep:
-            return env.record.isDone(MigrationStep::LocalUi) && h.uiProgram && h.uiShortcuts == 3;
-        case UiAction::Remove:
-        case UiAction::Absent:
-            return env.record.isDone(MigrationStep::LocalUi) && !h.uiProgram && h.uiShortcuts == 0;
-        case UiAction::None:
-            break;
-    }
-    return false;
-}
-
-// What a run cut off in this step had set out to do: its installation or removal is finished
-// even where the program's presence already says otherwise.
-UiAction interruptedUiAction(const StepEnv& env) {
-    return env.resumed ? env.record.uiAction : UiAction::None;
-}
-
-// When the policy cannot be read on a resumed run, the decision the interrupted run made.
-bool recordedUiWish(const StepEnv& env, bool& wanted) {
-    switch (interruptedUiAction(env)) {
-        case UiAction::Install:
-        case UiAction::Keep:
-            wanted = true;
-            return true;
-        case UiAction::Remove:
-        case UiAction::Absent:
-            wanted = false;
-            return true;
-        case UiAction::None:
-            break;
-    }
-    return false;
-}
-
-void describeLocalUi(const StepEnv& env, PlanBuilder& plan) {
-    const RunContext& c = env.context;
-    const PolicyPreview policy = previewPolicy(c.installDir);
-    bool wanted = policy == PolicyPreview::IncludeUi && !runsOnServerCore();
-    if (policy == PolicyPreview::Missing || policy == PolicyPreview::CannotDecipher ||
-        policy == PolicyPreview::NoMarker) {
-        const wchar_t* text = policy == PolicyPreview::Missing ? L" is missing."
-                              : policy == PolicyPreview::NoMarker
-                                  ? L" holds no IncludeLocalGUI='true' or 'false' marker."
-                                  : L" cannot be read or deciphered.";
-        if (!recordedUiWish(env, wanted)) {
-            plan.localUi(L"left as it is (the policy cannot be used)");
-            plan.step(L"Local user interface: left as it is (the policy cannot be used)");
-            plan.problem(policy == PolicyPreview::Missing    ? "policy-missing"
-                         : policy == PolicyPreview::NoMarker ? "policy-no-marker"
-                                                             : "policy-unreadable",
-                         c.policyFile + text,
-                         L"The user interface is left as it is (installed or not); the run logs "
-                         L"\"Something went wrong with reading policy file\".",
-                         L"Deploy a valid policy.xml with the agent files.");
-            return;
-        }
-        plan.step(
-            L"The policy cannot be used now: the user interface step of the interrupted "
-            L"run is finished as it decided");
-    }
-    std::wstring folder;
-    win::moduleFolder(folder);
-    const std::wstring source = folder + L"\\glacis.exe";
-    std::wstring decision;
-    switch (decideUiStep(wanted, env.host.uiProgram, interruptedUiAction(env))) {
-        case UiStep::Install:
-        case UiStep::InstallAgain:
-            plan.localUi(L"install (the policy asks for it)");
-            plan.step(L"Copy " + source + L" to " + c.uiExecutable +
-                      L" and make its three shortcuts");
-            if (!fileExists(source)) {
-                plan.problem("ui-program-missing", source + L" is missing beside the tool.",
-                             L"The user interface is not installed (the run logs the copy "
-                             L"failure, 2).",
-                             L"Put glacis.exe beside Relocator.exe in the package.");
-            }
-            return;
-        case UiStep::Remove:
-            plan.localUi(L"remove (the policy asks against it, or Server Core)");
-            plan.step(L"Delete " + c.uiExecutable + L" and its three shortcuts");
-            return;
-        case UiStep::Keep:
-            decision = L"keep (the policy asks for it and it is installed)";
-            break;
-        case UiStep::RemoveShortcuts:
-            decision = L"delete the shortcuts an interrupted removal left";
-            break;
-        case UiStep::Nothing:
-            decision = L"none (not wanted, not installed)";
-            break;
-    }
-    plan.localUi(decision);
-    plan.step(L"Local user interface: " + decision);
-}
-
-std::wstring programFolder() {
-    std::wstring folder;
-    if (!win::moduleFolder(folder)) {
-        logMessage(gLogger, LOG_ERROR, L"can't get current module name\n");
-        folder.clear();
-    }
-    logMessage(gLogger, LOG_ERROR, L"Pick up GlacisUi from %s\n", folder.c_str());
-    return folder;
-}
-
-bool runLocalUi(RunContext& context, const StepEnv& env, const StepHooks& hooks) {
-    const std::wstring folder = programFolder();
-    bool includeLocalGUI = false;
-    bool wanted = false;
-    if (readPolicy(context.installDir, includeLocalGUI)) {
-        // A Server Core installation has no desktop: the policy's request is overruled there.
-        wanted = includeLocalGUI && !runsOnServerCore();
-    } else if (recordedUiWish(env, wanted)) {
-        logMessage(gLogger, LOG_INFO,
-                   L"The policy cannot be read now: finishing the user interface step as the "
-                   L"interrupted run decided\n");
-    } else {
-        logMessage(gLogger, LOG_ERROR, L"Something went wrong with reading policy file\n");
-        return false;
-    }
-    localUiStep(context, folder, wanted, interruptedUiAction(env), hooks.uiDecided);
-    return true;
-}
-
 // ---- Start of the new agent; its result is the exit code. Never skipped.
-
-void describeStart(const StepEnv& env, PlanBuilder& plan) {
-    const DWORD state = env.host.tarvos.state;
-    if (state == SERVICE_START_PENDING) {
-        plan.problem("new-agent-start-pending",
-                     L"The new agent's service KLOTarvos is start-pending.",
-                     L"The run waits up to 30 s for it, then ends thService.exe and starts it "
-                     L"once more; if it still does not run, it starts Glacis. A run that does not "
-                     L"see the new agent running ends with a failure code (1053).",
-                     L"Look at the agent's own log on the host; end a hung thService.exe.");
-    }
-    if (state != 0 && state != SERVICE_STOPPED) {
-        plan.step(
-            L"Start service KLOTarvos: it runs already, nothing is terminated (exit code "
-            L"1056 where the start's code is returned)");
-    } else {
-        plan.step(L"Start service KLOTarvos and wait up to 30 s to see it running");
-    }
-    plan.step(
-        L"If the start fails, or KLOTarvos is not running 30 s after it, while thService.exe "
-        L"runs: terminate it, start again; if it still does not run: start Glacis");
-}
 
 bool runStart(RunContext& context, const StepEnv&, const StepHooks&) {
     const DWORD result = context.startStop.startSingleService(kTarvosService);
@@ -424,83 +265,25 @@ bool runRampartProgram(RunContext& context, const StepEnv&, const StepHooks& hoo
     return true;
 }
 
-const std::vector<MigrationStepDef> kSteps = {
-    {MigrationStep::Drivers, L"Drivers", MigrationStep::None, driversDone, always, describeDrivers,
-     runDrivers},
-    {MigrationStep::OldServices, L"Old services", MigrationStep::None, oldServicesDone, always,
-     describeOldServices, runOldServices},
+const std::vector<StepRow> kSteps = {
+    {MigrationStep::Drivers, L"Drivers", MigrationStep::None, driversDone, alwaysApplies,
+     describeDrivers, runDrivers},
+    {MigrationStep::OldServices, L"Old services", MigrationStep::None, oldServicesDone,
+     alwaysApplies, describeOldServices, runOldServices},
     {MigrationStep::Registration, L"Registration", MigrationStep::OldServices, registrationDone,
-     always, describeRegistration, runRegistration},
-    {MigrationStep::LocalUi, L"Local user interface", MigrationStep::None, localUiDone, always,
-     describeLocalUi, runLocalUi},
-    {MigrationStep::Start, L"Start", MigrationStep::None, nullptr, always, describeStart, runStart},
-    {MigrationStep::Cleanup, L"Cleanup", MigrationStep::None, nullptr, always, describeCleanup,
-     runCleanup},
+     alwaysApplies, describeRegistration, runRegistration},
+    {MigrationStep::LocalUi, L"Local user interface", MigrationStep::None, localUiDone,
+     alwaysApplies, describeLocalUi, runLocalUi},
+    {MigrationStep::Start, L"Start", MigrationStep::None, nullptr, alwaysApplies,
+     describeNewAgentStart, runStart},
+    {MigrationStep::Cleanup, L"Cleanup", MigrationStep::None, nullptr, alwaysApplies,
+     describeCleanup, runCleanup},
     {MigrationStep::Rampart, L"Application protection", MigrationStep::None, rampartRunDone,
      rampartApplies, describeRampartProgram, runRampartProgram},
 };
 
 }  // namespace
 
-const std::vector<MigrationStepDef>& migrationSteps() {
+const std::vector<StepRow>& migrationSteps() {
     return kSteps;
-}
-
-bool recordTrusted(const MigrationRecord& record) {
-    // One that waits for a restart is finished by the host's checks alone (the registration is
-    // what it waits for), however long the restart took and whichever version asked for it.
-    if (record.restartWait || record.restartFailed)
-        return true;
-    const long long age = recordAgeDays(record);
-    return record.version == kRelocatorVersion && age >= 0 && age <= kRecordTrustDays;
-}
-
-std::vector<StepDecision> decideSteps(const StepEnv& env) {
-    std::vector<StepDecision> decisions;
-    std::vector<MigrationStep> ran;
-    for (const MigrationStepDef& step : kSteps) {
-        if (!step.applies(env)) {
-            decisions.push_back(StepDecision::NotApplicable);
-            continue;
-        }
-        bool followsRun = false;
-        for (MigrationStep earlier : ran)
-            followsRun = followsRun || earlier == step.after;
-        const bool skip =
-            env.resumed && env.trusted && !followsRun && step.done != nullptr && step.done(env);
-        decisions.push_back(skip ? StepDecision::Skip : StepDecision::Run);
-        if (!skip)
-            ran.push_back(step.id);
-    }
-    return decisions;
-}
-
-void describeNetworkDrivers(const StepEnv& env, PlanBuilder& plan) {
-    const std::wstring& dir = env.context.installDir;
-    const std::vector<std::wstring> commands = networkDriverCommands(dir, env.personality);
-    if (commands.empty())
-        plan.step(L"Network drivers: not touched on Windows Server 2008");
-    for (const std::wstring& command : commands)
-        plan.program(command, L"NetInstall");
-    if (!commands.empty() && !fileExists(dir + L"\\drivers\\qsxnet")) {
-        plan.problem("driver-folder-missing", dir + L"\\drivers\\qsxnet is missing.",
-                     L"The network drivers cannot be installed from it.",
-                     L"Copy the agent's drivers folder into the installation folder.");
-    }
-}
-
-void describeRampartProgram(const StepEnv& env, PlanBuilder& plan) {
-    const std::wstring& program = env.context.startStop.rampartExecutable();
-    std::wstring command;
-    quotePath(program, command);
-    plan.program(command + L" -s", nullptr);
-    if (!fileExists(program)) {
-        plan.problem("rampart-program-missing",
-                     program +
-                         L" is missing (Rampart is registered; it is run from the working "
-                         L"folder).",
-                     L"The application-protection program is not run; the run logs \"Rogue "
-                     L"service failed to start.\" on the migration path.",
-                     L"Put Rampart.exe in the folder the deployment runs the tool from.");
-    }
 }

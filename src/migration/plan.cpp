@@ -1,30 +1,29 @@
 #include "migration/plan.h"
 
+#include "migration/fallback_steps.h"
 #include "migration/host_facts.h"
 #include "migration/migration_steps.h"
 #include "migration/paths.h"
+#include "migration/record_trust.h"
 #include "migration/recorded_children.h"
+#include "migration/restart_steps.h"
 #include "win/file_exists.h"
 #include "win/registry.h"
 #include "win/strings.h"
 
-void PlanBuilder::program(const std::wstring& commandLine, const wchar_t* installers) {
-    plan_.programs.push_back(commandLine);
-    if (installers == nullptr) {
-        step(L"Run " + commandLine + L" and wait for it");
-        return;
-    }
-    step(L"Run " + commandLine);
-    const std::wstring program = programOf(commandLine);
-    if (!program.empty() && !fileExists(program)) {
-        problem("installer-missing", program + L" is missing.",
-                L"That driver is not reinstalled; the run logs code 2 or 3 for it and goes on.",
-                std::wstring(L"Copy the agent's ") + installers +
-                    L" folder for this host's bitness into the installation folder.");
-    }
-}
-
 namespace {
+
+const std::vector<StepRow>& stepsOf(RunPath path) {
+    switch (path) {
+        case RunPath::Migration:
+            return migrationSteps();
+        case RunPath::Restart:
+            return restartSteps();
+        case RunPath::Fallback:
+            break;
+    }
+    return fallbackSteps();
+}
 
 class Planner {
   public:
@@ -36,9 +35,7 @@ class Planner {
   private:
     void recordProblems(const HostFacts& host);
     void commonProblems(const HostFacts& host);
-    void migration(const StepEnv& env);
-    void restart(const StepEnv& env);
-    void fallback(const StepEnv& env);
+    void describePath(const StepEnv& env);
 
     RunContext c_;  // a copy: the plan decides Rampart's presence as the run does
     const Personality& personality_;
@@ -129,56 +126,23 @@ void Planner::commonProblems(const HostFacts& host) {
     }
 }
 
-void Planner::migration(const StepEnv& env) {
-    const std::vector<StepDecision> decisions = decideSteps(env);
-    const std::vector<MigrationStepDef>& steps = migrationSteps();
-    for (size_t i = 0; i < steps.size(); ++i) {
+// The path's rows, each as the run decides it: skipped ones said, the others described.
+void Planner::describePath(const StepEnv& env) {
+    const std::vector<StepRow>& rows = stepsOf(plan_.path);
+    const std::vector<StepDecision> decisions = decideSteps(rows, env);
+    for (size_t i = 0; i < rows.size(); ++i) {
         switch (decisions[i]) {
             case StepDecision::NotApplicable:
                 break;
             case StepDecision::Skip:
-                plan_.skipped.push_back(stepName(steps[i].id));
-                out_.step(std::wstring(steps[i].title) + L": done by the interrupted run, skipped");
+                plan_.skipped.push_back(stepName(rows[i].id));
+                out_.step(std::wstring(rows[i].title) + L": done by the interrupted run, skipped");
                 break;
             case StepDecision::Run:
-                steps[i].describe(env, out_);
+                rows[i].describe(env, out_);
                 break;
         }
     }
-}
-
-void Planner::restart(const StepEnv& env) {
-    describeNetworkDrivers(env, out_);
-    if (env.host.tarvos.state == SERVICE_RUNNING) {
-        out_.problem("drivers-reinstalled",
-                     L"The new agent runs already, and the run reinstalls its network drivers.",
-                     L"The network drivers are uninstalled and installed again: the host's "
-                     L"network is interrupted for a moment, and an installer failure leaves it "
-                     L"without them.",
-                     L"Keep the deployment from running the tool on migrated hosts: detection "
-                     L"rule LastRun\\Result equals migrated.");
-    }
-    for (const MigrationStepDef& step : migrationSteps()) {
-        if (step.id == MigrationStep::Start)
-            step.describe(env, out_);
-    }
-    if (env.host.rampartKey)
-        describeRampartProgram(env, out_);
-    else
-        out_.step(L"Remove service Rampart (not registered: the run logs 1060)");
-}
-
-void Planner::fallback(const StepEnv& env) {
-    plan_.fallbackReason = c_.tarvosExecutable + L" is missing";
-    out_.problem("new-agent-missing",
-                 L"The new agent's program " + c_.tarvosExecutable + L" is missing.",
-                 L"The run takes the fallback path: it logs the failure banner, starts the old "
-                 L"agent again and returns 2.",
-                 L"Copy the Tarvos files into the installation folder " + c_.installDir +
-                     L" before the run.");
-    out_.step(L"Log \"*** AGENT UPGRADE FAILED ...\" and start service Glacis");
-    if (env.host.rampartKey)
-        describeRampartProgram(env, out_);
 }
 
 void Planner::plan() {
@@ -201,27 +165,10 @@ void Planner::plan() {
 
     const StepEnv env{c_,          host, host.record, plan_.resumes, recordTrusted(host.record),
                       personality_};
-    switch (plan_.path) {
-        case RunPath::Migration:
-            migration(env);
-            break;
-        case RunPath::Restart:
-            restart(env);
-            break;
-        case RunPath::Fallback:
-            fallback(env);
-            break;
-    }
+    describePath(env);
 }
 
 }  // namespace
-
-std::wstring programOf(const std::wstring& commandLine) {
-    if (commandLine.empty() || commandLine[0] != L'"')
-        return std::wstring();
-    const size_t close = commandLine.find(L'"', 1);
-    return close == std::wstring::npos ? std::wstring() : commandLine.substr(1, close - 1);
-}
 
 RunPlan planRun(const RunContext& context, const Personality& personality) {
     RunPlan plan;

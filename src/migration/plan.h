@@ -2,65 +2,17 @@
 // without arguments, worked out without changing anything: the path (decided by choosePath, as
 // the run decides it), its steps with the programs it would start (built by the functions the
 // run builds them with), the local UI decision of the policy (deciphered in memory) and every
-// problem that can be seen ahead. relocator-check prints it.
+// problem that can be seen ahead. relocator-check prints it. The steps are the rows of the path
+// (step_row.h), which describe themselves; the plan adds what is common to every path: the
+// record, the run guard, the left-over policy copy and the paths' lengths.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "migration/plan_builder.h"
 #include "migration/run_context.h"
-#include "migration/run_guard.h"
-#include "migration/run_record.h"
 #include "personality/personality.h"
-
-struct PlanProblem {
-    std::string id;  // a stable key, for counting hosts by problem
-    std::wstring text;
-    std::wstring consequence;
-    std::wstring action;
-};
-
-struct RunPlan {
-    RunPath path = RunPath::Fallback;
-    std::wstring fallbackReason;
-    bool resumes = false;      // an interrupted migration is taken up again
-    bool recordFound = false;  // a migration record is there, whatever the path
-    MigrationRecord interrupted;
-    // The steps of a resumed migration that the run skips, by their record names.
-    std::vector<std::wstring> skipped;
-    bool leftOverPolicyText = false;  // a policy.txt that the run deletes first
-    bool lastRunKnown = false;
-    LastRunRecord lastRun;
-    GuardProbe runningNow = GuardProbe::Free;
-    std::vector<std::wstring> steps;
-    // The command lines of the programs the tool starts itself, in order: the installers and
-    // the application-protection program.
-    std::vector<std::wstring> programs;
-    std::wstring localUi;  // what the local UI step would do, in words
-    std::vector<PlanProblem> problems;
-};
 
 // The plan for the host the context describes (its paths built as the run builds them).
 RunPlan planRun(const RunContext& context, const Personality& personality);
-
-// Adds to a plan: the migration's steps describe themselves through it.
-class PlanBuilder {
-  public:
-    explicit PlanBuilder(RunPlan& plan) : plan_(plan) {}
-    void step(const std::wstring& text) { plan_.steps.push_back(text); }
-    void problem(const char* id,
-                 const std::wstring& text,
-                 const std::wstring& consequence,
-                 const std::wstring& action) {
-        plan_.problems.push_back({id, text, consequence, action});
-    }
-    // A program the run starts: a step, the command line, and a problem when it is missing.
-    void program(const std::wstring& commandLine, const wchar_t* installers);
-    void localUi(const std::wstring& decision) { plan_.localUi = decision; }
-
-  private:
-    RunPlan& plan_;
-};
-
-// The program a command line starts: the text inside its leading quotes.
-std::wstring programOf(const std::wstring& commandLine);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "migration/run_record.h"
+#include "migration/version.h"
 #include "win/scoped.h"
 #include "win/strings.h"
 
@@ -104,4 +104,13 @@ std::wstring migrationRecordDistrust() try {
 } catch (...) {
     // Out of memory: nothing may escape; a record that cannot be judged is not acted on.
     return L"its security cannot be judged";
+}
+
+bool recordTrusted(const MigrationRecord& record) {
+    // One that waits for a restart is finished by the host's checks alone (the registration is
+    // what it waits for), however long the restart took and whichever version asked for it.
+    if (record.restartWait || record.restartFailed)
+        return true;
+    const long long age = recordAgeDays(record);
+    return record.version == kRelocatorVersion && age >= 0 && age <= kRecordTrustDays;
 }

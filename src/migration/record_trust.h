@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "migration/run_record.h"
+
 // What is wrong with the migration record's key for it to be trusted, in words for the log;
 // empty when only SYSTEM and administrators can change it: its DACL grants write access to no
 // one else, and its owner is SYSTEM, Administrators or the account this program runs as (what
@@ -14,3 +16,9 @@
 // Windows, the token's own owner on Wine). Also empty when there is no record, or its security
 // cannot be read by a program that may not read it anyway (the caller then finds no record).
 std::wstring migrationRecordDistrust();
+
+// Versions and ages of a record whose facts a run takes on trust; older records are said in
+// the log and the migration is done again from the start. A record that waits for a restart is
+// always taken on trust.
+constexpr long long kRecordTrustDays = 30;
+bool recordTrusted(const MigrationRecord& record);

@@ -7,6 +7,7 @@
 
 #include "migration/run_context.h"
 #include "migration/run_record.h"
+#include "migration/step_row.h"
 
 void networkDriverStep(const RunContext& context);
 void filterDriverStep(const RunContext& context);
@@ -27,3 +28,11 @@ void localUiStep(const RunContext& context,
                  bool wanted,
                  UiAction interrupted,
                  const std::function<void(UiAction)>& record);
+
+// The migration's local user interface row (migration_steps.cpp): its work is done when the
+// program and its shortcuts are as the decision the record holds wants them; it describes and
+// does the step as above, reading the policy, or on a resumed run whose policy cannot be read,
+// finishing what the interrupted run decided.
+bool localUiDone(const StepEnv& env);
+void describeLocalUi(const StepEnv& env, PlanBuilder& plan);
+bool runLocalUi(RunContext& context, const StepEnv& env, const StepHooks& hooks);
