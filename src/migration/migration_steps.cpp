@@ -21,14 +21,6 @@ namespace {
 constexpr DWORD kOwnProcess = SERVICE_WIN32_OWN_PROCESS;
 constexpr DWORD kTarvosType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 
-// The command path the migration registers a service with (empty for a path too long to be
-// registered, which then matches no registration).
-std::wstring quoted(const std::wstring& path) {
-    std::wstring command;
-    quotePath(path, command);
-    return command;
-}
-
 // Deletes a file of the run context; a path too long to be the real one is not touched.
 DWORD deleteFile(const std::wstring& path) {
     if (!win::fitsPath(path))
@@ -93,10 +85,10 @@ bool oldServicesDone(const StepEnv& env) {
     // Gone, or already registered again as the registration step leaves it.
     const bool glacisGone =
         !h.glacis.registered ||
-        h.glacis.registeredAs(quoted(c.daemonExecutable), SERVICE_DEMAND_START, kOwnProcess);
+        h.glacis.registeredAs(quotePath(c.daemonExecutable), SERVICE_DEMAND_START, kOwnProcess);
     const bool rampartGone =
         !h.rampart.registered ||
-        h.rampart.registeredAs(quoted(c.rampartExecutable), SERVICE_DEMAND_START, kOwnProcess);
+        h.rampart.registeredAs(quotePath(c.rampartExecutable), SERVICE_DEMAND_START, kOwnProcess);
     return env.record.isDone(MigrationStep::OldServices) && !h.hotMend.registered &&
            !h.hotMendProgram && glacisGone && rampartGone;
 }
@@ -171,11 +163,12 @@ bool registrationDone(const StepEnv& env) {
     const HostFacts& h = env.host;
     const RunContext& c = env.context;
     return env.record.isDone(MigrationStep::Registration) &&
-           h.glacis.registeredAs(quoted(c.daemonExecutable), SERVICE_DEMAND_START, kOwnProcess) &&
-           (!c.rampartPresent || h.rampart.registeredAs(quoted(c.rampartExecutable),
+           h.glacis.registeredAs(quotePath(c.daemonExecutable), SERVICE_DEMAND_START,
+                                 kOwnProcess) &&
+           (!c.rampartPresent || h.rampart.registeredAs(quotePath(c.rampartExecutable),
                                                         SERVICE_DEMAND_START, kOwnProcess)) &&
            h.tarvos.registered &&
-           _wcsicmp(h.tarvos.command.c_str(), quoted(c.tarvosExecutable).c_str()) == 0 &&
+           _wcsicmp(h.tarvos.command.c_str(), quotePath(c.tarvosExecutable).c_str()) == 0 &&
            h.tarvos.startType == SERVICE_AUTO_START && h.tarvos.type == kTarvosType;
 }
 

@@ -20,9 +20,7 @@ void describeNetworkDrivers(const StepEnv& env, PlanBuilder& plan) {
 
 void describeRampartProgram(const StepEnv& env, PlanBuilder& plan) {
     const std::wstring& program = env.context.startStop.rampartExecutable();
-    std::wstring command;
-    quotePath(program, command);
-    plan.program(command + L" -s", nullptr);
+    plan.program(quotePath(program) + L" -s", nullptr);
     if (!fileExists(program)) {
         plan.problem("rampart-program-missing",
                      program +

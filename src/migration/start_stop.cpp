@@ -25,6 +25,12 @@ bool quotePath(const std::wstring& path, std::wstring& quoted) {
     return true;
 }
 
+std::wstring quotePath(const std::wstring& path) {
+    std::wstring quoted;
+    quotePath(path, quoted);
+    return quoted;
+}
+
 StartStop::StartStop() {
     wchar_t folder[win::kMaxPathChars + 1] = {};
     DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(win::kMaxPathChars + 1), folder);

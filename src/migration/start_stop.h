@@ -60,3 +60,6 @@ class StartStop {
 // A path in double quotes, as registered for a service; false when it would not fit 260
 // characters with its quotes.
 bool quotePath(const std::wstring& path, std::wstring& quoted);
+// The same as a value: the command path a service is registered with, empty for a path too long
+// to be registered (which then matches no registration).
+std::wstring quotePath(const std::wstring& path);
