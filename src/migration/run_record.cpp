@@ -87,6 +87,18 @@ std::wstring readText(HKEY key, const wchar_t* name) {
     return value;
 }
 
+// Deletes a subkey of the tool's key, flushed to disk.
+DWORD removeToolSubkey(const wchar_t* name) {
+    win::ScopedRegKey tool;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kToolKey, 0, KEY_READ | KEY_WRITE | kView,
+                            tool.receive());
+    if (rc == ERROR_SUCCESS)
+        rc = RegDeleteKeyW(tool.get(), name);
+    if (rc == ERROR_SUCCESS)
+        RegFlushKey(tool.get());
+    return static_cast<DWORD>(rc);
+}
+
 // Whether a key of the tool is there (access refused counts as there).
 bool keyOpens(const wchar_t* path) {
     win::ScopedRegKey key;
@@ -250,14 +262,7 @@ DWORD writeMigrationRecord(const MigrationRecord& record) {
 }
 
 DWORD removeMigrationRecord() {
-    win::ScopedRegKey tool;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kToolKey, 0, KEY_READ | KEY_WRITE | kView,
-                            tool.receive());
-    if (rc == ERROR_SUCCESS)
-        rc = RegDeleteKeyW(tool.get(), L"Migration");
-    if (rc == ERROR_SUCCESS)
-        RegFlushKey(tool.get());
-    return static_cast<DWORD>(rc);
+    return removeToolSubkey(L"Migration");
 }
 
 bool migrationRecordPresent() {
@@ -278,12 +283,8 @@ bool restartMarkerPresent() {
 }
 
 DWORD removeRestartMarker() {
-    win::ScopedRegKey tool;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kToolKey, 0, KEY_READ | KEY_WRITE | kView,
-                            tool.receive());
-    if (rc == ERROR_SUCCESS)
-        rc = RegDeleteKeyW(tool.get(), L"RestartPending");
-    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(rc);
+    const DWORD rc = removeToolSubkey(L"RestartPending");
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
 }
 
 DWORD writeLastRun(const LastRunRecord& record) {
