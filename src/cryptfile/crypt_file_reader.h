@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "cryptfile/decrypt_file.h"  // the reader's users make plain copies with it too
 #include "cryptfile/file_lock_table.h"
 #include "cryptfile/text_format.h"
+#include "cryptfile/wide_path.h"
 #include "win/scoped.h"
 
 class CCryptFileReader {
@@ -20,7 +20,7 @@ class CCryptFileReader {
     // Size of the line buffer before any line has made it grow.
     static constexpr int32_t kInitialLineCapacity = 12;
     // Units a path may hold without its terminator; longer paths are refused, never cut.
-    static constexpr size_t kMaxPathUnits = 260;
+    static constexpr size_t kMaxPathUnits = cryptfile::kMaxPathUnits;
 
     // Opens the whole set of named mutexes (CFileLockTable::Initialize). Without locks (a reader
     // that must leave no trace on the host, not even a named object) no mutex is made or opened

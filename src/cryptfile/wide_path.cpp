@@ -4,8 +4,6 @@
 
 #include <vector>
 
-#include "cryptfile/crypt_file_reader.h"
-
 namespace cryptfile {
 
 bool WidePath(const char* utf8, std::wstring& wide) {
@@ -13,7 +11,7 @@ bool WidePath(const char* utf8, std::wstring& wide) {
     if (!utf8)
         return false;
     const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    if (units <= 0 || static_cast<size_t>(units) > CCryptFileReader::kMaxPathUnits + 1)
+    if (units <= 0 || static_cast<size_t>(units) > kMaxPathUnits + 1)
         return false;
     std::vector<wchar_t> buffer(static_cast<size_t>(units));
     if (::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buffer.data(), units) != units)

@@ -1,6 +1,8 @@
 // Personality: the description of the installed product edition, read from
 // "personality.ini". One object per process, made and loaded on first use by
-// GetPersonality and never changed or freed. Portable: no <windows.h>.
+// GetPersonality and never changed or freed. Portable: no <windows.h>. The two entry points
+// below are defined with the Windows side (personality_win.cpp), which fills the object by
+// personality_fields.h: this header stays below both and needs neither.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Filling a Personality from a loaded personality file: the texts, integers, feature flags,
 // policy namespaces, module lists and GUI settings. Locating the file and the WOW64 query
-// are Windows-side (personality.cpp). Portable: no <windows.h>.
+// are Windows-side (personality_win.cpp). Portable: no <windows.h>.
 #pragma once
 
 #include <cstddef>

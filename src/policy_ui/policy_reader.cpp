@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cryptfile/crypt_file_reader.h"
+#include "cryptfile/decrypt_file.h"
 #include "logging/logger.h"
 #include "policy_ui/policy_scan.h"
 #include "win/scoped.h"

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "report/host_protection.h"
 #include "report/output_file.h"
 #include "report/text_escape.h"
 #include "report/win32_codes.h"

@@ -11,6 +11,7 @@
 
 #include "report/file_source.h"
 #include "report/file_system.h"
+#include "report/host_protection.h"
 #include "report/inventory.h"
 #include "report/run_reader.h"
 

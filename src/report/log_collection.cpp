@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "report/file_system.h"
-#include "report/preflight_totals.h"
+#include "report/preflight_name.h"
 
 namespace report {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "logging/log_format.h"
-#include "report/log_lines.h"
+#include "report/log_line.h"
 
 namespace report::line_tables {
 

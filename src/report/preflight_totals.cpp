@@ -7,6 +7,7 @@
 
 #include "report/file_system.h"
 #include "report/log_collection.h"
+#include "report/preflight_name.h"
 #include "report/text_escape.h"
 
 #include <nlohmann/json.hpp>
@@ -15,41 +16,15 @@ namespace report {
 
 namespace {
 
-constexpr char kName[] = "relocator-check.json";
-constexpr char kNameSuffix[] = "_relocator-check.json";
 // A preflight output is a few kilobytes; anything far larger is not one.
 constexpr std::uintmax_t kMaxBytes = 1 << 20;
 // Problem ids are short words; anything else is not counted under its own name.
 constexpr size_t kMaxIdChars = 40;
 
-bool endsWithIgnoringCase(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           std::equal(end.begin(), end.end(), text.end() - static_cast<long>(end.size()),
-                      [](char a, char b) { return (a | 0x20) == (b | 0x20); });
-}
-
 bool plainId(const std::string& id) {
     return !id.empty() && id.size() <= kMaxIdChars && std::all_of(id.begin(), id.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
     });
-}
-
-}  // namespace
-
-bool isPreflightName(const std::string& fileName) {
-    return endsWithIgnoringCase(fileName, kNameSuffix) ||
-           (fileName.size() == sizeof(kName) - 1 && endsWithIgnoringCase(fileName, kName));
-}
-
-namespace {
-
-// The host a preflight output's file name stands for; empty when it names none.
-std::string hostOfFile(const std::filesystem::path& path) {
-    const std::string name = pathText(path.filename());
-    if (name.size() > sizeof(kNameSuffix) - 1 && endsWithIgnoringCase(name, kNameSuffix))
-        return name.substr(0, name.size() - (sizeof(kNameSuffix) - 1));
-    const std::filesystem::path folder = path.parent_path().filename();
-    return folder == "." || folder == ".." ? std::string() : pathText(folder);
 }
 
 std::string stringOf(const nlohmann::json& object, const char* key) {
@@ -62,7 +37,7 @@ std::string stringOf(const nlohmann::json& object, const char* key) {
 Preflight readPreflight(const std::string& text, const std::string& file) {
     Preflight out;
     out.file = file;
-    out.host = hostOfFile(std::filesystem::u8path(file));
+    out.host = hostOfPreflightFile(std::filesystem::u8path(file));
     // Without exceptions: a damaged file is a verdict on that file, not an error of the report.
     const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
     if (doc.is_discarded() || !doc.is_object() || stringOf(doc, "tool") != "relocator-check") {

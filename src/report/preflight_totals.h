@@ -12,11 +12,9 @@
 #include <vector>
 
 #include "report/host_report.h"
+#include "report/preflight_name.h"  // isPreflightName, for the totals' callers
 
 namespace report {
-
-// True for the file names of preflight outputs, ignoring case.
-bool isPreflightName(const std::string& fileName);
 
 struct PreflightTotals {
     size_t hosts = 0;

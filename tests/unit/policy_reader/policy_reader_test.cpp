@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "cryptfile/crypt_file_reader.h"
+#include "cryptfile/decrypt_file.h"
 #include "cryptfile/text_format.h"
 #include "host_support.h"
 #include "logging/logger.h"
@@ -257,10 +257,10 @@ TEST_F(PolicyTest, PolicyTextHeldOpenByAnotherIsNotWrittenInto) {
     ASSERT_FALSE(DeleteFileW(TextPath().c_str()));
     const DWORD deleteCode = GetLastError();
     EXPECT_EQ(deleteCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(Log(), (Records{kFound,
-                              "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
-                              "ERROR: Can't delete policy.txt file. Errcode :" +
-                                  std::to_string(deleteCode) + " \n"}));
+    EXPECT_EQ(Log(),
+              (Records{kFound, "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
+                       "ERROR: Can't delete policy.txt file. Errcode :" +
+                           std::to_string(deleteCode) + " \n"}));
     writerOnly.reset();
     EXPECT_EQ(host::readFile(TextPath()), "") << "deciphered text reached the other's file";
 }
@@ -274,9 +274,9 @@ TEST_F(PolicyTest, ReadOnlyPolicyTextIsNotDeleted) {
     bool flag = false;
     EXPECT_FALSE(Read(Encipher(Policy("IncludeLocalGUI='true'")), false, flag));
     EXPECT_FALSE(flag);
-    EXPECT_EQ(Log(), (Records{kFound,
-                              "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
-                              "ERROR: Can't delete policy.txt file. Errcode :5 \n"}));
+    EXPECT_EQ(Log(),
+              (Records{kFound, "ERROR: Can't decrypt policy file. C:\\relo_policy\\policy.xml\n",
+                       "ERROR: Can't delete policy.txt file. Errcode :5 \n"}));
     EXPECT_EQ(host::readFile(TextPath()), "old");
     EXPECT_TRUE(host::exists(TextPath()));
 }

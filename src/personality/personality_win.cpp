@@ -1,10 +1,10 @@
-#include "personality/personality.h"
+#include "personality/personality_win.h"
 
 #include <new>
 
 #include "personality/crypt_file_helper.h"
+#include "personality/personality.h"
 #include "personality/personality_fields.h"
-#include "personality/personality_win.h"
 #include "win/registry.h"
 #include "win/scoped.h"
 #include "win/strings.h"
