@@ -5,7 +5,6 @@
 #include <exception>
 #include <mutex>
 #include <thread>
-#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -269,70 +268,8 @@ void Fleet::addPreflights(std::vector<Preflight> preflights) {
     }
 }
 
-Harm causeHarm(const CauseGroup& group) {
-    const CauseId id = group.cause.id;
-    if (group.unprotected > 0)
-        return Harm::Unprotected;
-    if (id >= CauseId::PolicyCopyLeft && id <= CauseId::PolicyNotRead)
-        return Harm::FollowUp;
-    if (id >= CauseId::PreflightFallback)
-        return Harm::Ahead;
-    return Harm::Retry;
-}
-
 void Fleet::order() {
-    causes_.clear();
-    std::unordered_map<std::string, size_t> index;
-    std::vector<size_t> groupOf(hosts_.size(), 0);
-    for (size_t i = 0; i < hosts_.size(); ++i) {
-        const HostReport& host = hosts_[i];
-        if (host.run != 0)
-            continue;
-        for (const Cause& cause : hostCauses(host)) {
-            const auto [at, added] = index.emplace(causeKey(cause), causes_.size());
-            if (added) {
-                causes_.emplace_back();
-                causes_.back().cause.id = cause.id;
-                causes_.back().cause.code = cause.code;
-            }
-            CauseGroup& group = causes_[at->second];
-            ++group.hosts;
-            if (cause.id != host.cause.id || !needsAttention(host))
-                continue;  // a cause besides the outcome's: counted, the host listed elsewhere
-            group.worst = std::min(group.worst, host.outcome);
-            group.unprotected += protectionOf(host) == Protection::None ? 1 : 0;
-            groupOf[i] = at->second;
-        }
-    }
-    for (CauseGroup& group : causes_)
-        group.harm = causeHarm(group);
-    std::vector<size_t> rank(causes_.size());
-    for (size_t i = 0; i < rank.size(); ++i)
-        rank[i] = i;
-    std::sort(rank.begin(), rank.end(), [&](size_t a, size_t b) {
-        const CauseGroup& x = causes_[a];
-        const CauseGroup& y = causes_[b];
-        return std::make_tuple(x.harm, y.hosts, x.worst, x.cause.id, causeKey(x.cause)) <
-               std::make_tuple(y.harm, x.hosts, y.worst, y.cause.id, causeKey(y.cause));
-    });
-    std::vector<uint32_t> rankOf(causes_.size());
-    std::vector<CauseGroup> ranked;
-    for (size_t r = 0; r < rank.size(); ++r) {
-        rankOf[rank[r]] = static_cast<uint32_t>(r + 1);
-        ranked.push_back(causes_[rank[r]]);
-    }
-    causes_ = std::move(ranked);
-    const uint32_t healthy = static_cast<uint32_t>(causes_.size() + 1);
-    for (size_t i = 0; i < hosts_.size(); ++i) {
-        HostReport& host = hosts_[i];
-        const bool grouped =
-            host.run == 0 && needsAttention(host) && host.cause.id != CauseId::None;
-        host.group = grouped ? rankOf[groupOf[i]] : healthy;
-    }
-    std::sort(hosts_.begin(), hosts_.end(), [](const HostReport& a, const HostReport& b) {
-        return std::forward_as_tuple(a.run != 0, a.group, a.outcome, a.host, a.run, a.file) <
-               std::forward_as_tuple(b.run != 0, b.group, b.outcome, b.host, b.run, b.file);
-    });
+    orderByCause(hosts_, causes_);
 }
 
 Totals Fleet::totals() const {

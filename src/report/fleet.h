@@ -1,6 +1,7 @@
 // The fleet: one small report per log read (and per host known by its preflight output alone),
 // the totals per outcome and per protecting agent, and the report's own exit code. Rotated
-// copies (earlier runs) are listed but never counted: a host is judged by its current log.
+// copies (earlier runs) are listed but never counted: a host is judged by its current log. The
+// causes are grouped and ranked in cause_groups.h.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "report/cause_groups.h"
 #include "report/host_report.h"
 #include "report/log_collection.h"
 
@@ -45,20 +47,6 @@ struct Totals {
     size_t protection[kProtectionCount] = {};
     size_t protectionListed[kProtectionCount] = {};
 };
-
-// The hosts of one cause: the cause (its id and code), how many current hosts have it (as their
-// outcome's cause or besides it), the worst outcome and the unprotected hosts among those whose
-// outcome it explains, and so the harm it does.
-struct CauseGroup {
-    Cause cause;  // without its record
-    size_t hosts = 0;
-    Outcome worst = Outcome::Started;
-    size_t unprotected = 0;
-    Harm harm = Harm::Retry;
-};
-
-// Unprotected when any host it explains runs no agent; otherwise by the kind of cause.
-Harm causeHarm(const CauseGroup& group);
 
 class Fleet {
   public:
