@@ -7,7 +7,9 @@
 #include "logging/logger.h"
 #include "migration/host_queries.h"
 #include "migration/paths.h"
+#include "drivers/command_runner.h"
 #include "migration/record_trust.h"
+#include "migration/recorded_children.h"
 #include "migration/run_guard.h"
 #include "migration/run_record.h"
 #include "migration/version.h"
@@ -107,23 +109,13 @@ void recordEnd(const RunContext& context) {
                last.result.c_str(), last.oldAgent.c_str());
 }
 
-// A record that others than SYSTEM and administrators can change is no instruction for an
-// elevated program: said, removed where it can be, and never acted on. A migration then begins
-// from the start with a record of its own.
-void dropUntrustedRecord() {
-    const std::wstring distrust = migrationRecordDistrust();
-    if (distrust.empty())
-        return;
-    const DWORD e = removeMigrationRecord();
-    logMessage(gLogger, LOG_WARN,
-               L"The migration record %s is ignored: %s, and only SYSTEM and administrators may "
-               L"change it. %s\n",
-               kMigrationKey, distrust.c_str(),
-               e == ERROR_SUCCESS ? L"It was removed" : L"It can't be removed");
-}
-
 DWORD runPath(RunContext& context, int argc) {
-    dropUntrustedRecord();
+    // A migration then begins from the start with a record of its own.
+    dropUntrustedRecord(kMigrationKey, removeMigrationRecord);
+    // Never two of a program at once: what a killed run left running is waited for or ended
+    // first, and every program this run starts is recorded until it has ended.
+    endLeftChildren();
+    setChildStartedObserver(noteChildStarted);
     MigrationRecord interrupted;
     const bool resume =
         migrationRecordDistrust().empty() && readMigrationRecord(interrupted) == ERROR_SUCCESS;
@@ -200,6 +192,8 @@ DWORD run(int argc) {
         // Nothing may escape; an unexpected failure must not read as success.
         context.exitCode = kUnhandledExceptionExitCode;
     }
+    setChildStartedObserver(nullptr);
+    forgetChildren();
     context.exitCode = settledExitCode(context);
     recordEnd(context);
     endRun(context);

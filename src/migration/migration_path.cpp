@@ -15,7 +15,6 @@
 #include "migration/migration_steps.h"
 #include "migration/paths.h"
 #include "migration/record_trust.h"
-#include "migration/recorded_children.h"
 #include "migration/run_record.h"
 #include "migration/version.h"
 #include "personality/personality_win.h"
@@ -63,8 +62,6 @@ class MigrationProgress {
                        record_.version.c_str(), record_.begun.c_str(),
                        static_cast<unsigned>(kRecordTrustDays));
         }
-        endLeftChildren(record_.children);
-        record_.children.clear();
         save();
     }
 
@@ -82,24 +79,13 @@ class MigrationProgress {
     void finished(MigrationStep step, bool complete, const std::wstring& agentFiles) {
         if (complete)
             record_.setDone(step);
-        if (step == MigrationStep::Drivers) {
+        if (step == MigrationStep::Drivers)
             record_.agentFiles = agentFiles;
-            record_.children.clear();
-        }
         save();
     }
 
     void recordUiAction(UiAction action) {
         record_.uiAction = action;
-        save();
-    }
-
-    // A program started and waited for: a later run finds it if this one is killed meanwhile.
-    void recordStarted(HANDLE process, const std::wstring& commandLine) {
-        RecordedChild child;
-        if (!recordChild(process, commandLine, child))
-            return;
-        record_.children.push_back(child);
         save();
     }
 
@@ -195,9 +181,6 @@ DWORD MigrationPath(RunContext& context) {
         *GetPersonality()};
     StepHooks hooks;
     hooks.uiDecided = [&progress](UiAction action) { progress.recordUiAction(action); };
-    hooks.childStarted = [&progress](HANDLE process, const std::wstring& commandLine) {
-        progress.recordStarted(process, commandLine);
-    };
 
     const std::vector<StepRow>& steps = migrationSteps();
     const std::vector<StepDecision> decisions = decideSteps(steps, env);

@@ -5,10 +5,10 @@
 
 #include <cstdio>
 
-#include "drivers/command_runner.h"
 #include "drivers/filter_driver.h"
 #include "logging/logger.h"
 #include "migration/new_agent_start.h"
+#include "migration/recorded_children.h"
 #include "migration/shared_steps.h"
 #include "migration/steps.h"
 #include "win/file_exists.h"
@@ -69,11 +69,9 @@ void describeDrivers(const StepEnv& env, PlanBuilder& plan) {
     describeFilterDriver(env, plan);
 }
 
-bool runDrivers(RunContext& context, const StepEnv&, const StepHooks& hooks) {
-    setChildStartedObserver(hooks.childStarted);
+bool runDrivers(RunContext& context, const StepEnv&, const StepHooks&) {
     networkDriverStep(context);
     filterDriverStep(context);
-    setChildStartedObserver(nullptr);
     return true;
 }
 
@@ -252,8 +250,8 @@ bool rampartRunDone(const StepEnv& env) {
     return env.record.isDone(MigrationStep::Rampart);
 }
 
-bool runRampartProgram(RunContext& context, const StepEnv&, const StepHooks& hooks) {
-    if (context.startStop.startRampart(hooks.childStarted) != 0)
+bool runRampartProgram(RunContext& context, const StepEnv&, const StepHooks&) {
+    if (context.startStop.startRampart(noteChildStarted) != 0)
         logMessage(gLogger, LOG_ERROR, L"Rogue service failed to start.\n");
     return true;
 }

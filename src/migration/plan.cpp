@@ -97,16 +97,6 @@ void Planner::recordProblems(const HostFacts& host) {
                      L"Nothing to do but run the tool; to give the migration up instead, delete "
                      L"HKLM\\SOFTWARE\\QSX\\Relocator\\Migration (32-bit view).");
     }
-    std::wstring program;
-    DWORD processId = 0;
-    if (recordedChildRunning(r, program, processId)) {
-        out_.problem("installer-left-running",
-                     program + L" (process " + std::to_wstring(processId) +
-                         L"), started by an interrupted run, still runs.",
-                     L"The next migration run waits up to 2 minutes for it to end, then ends it "
-                     L"before it runs that installer again.",
-                     L"Find out why the installer hangs (its log in the installation folder).");
-    }
 }
 
 void Planner::commonProblems(const HostFacts& host) {
@@ -116,6 +106,16 @@ void Planner::commonProblems(const HostFacts& host) {
                      L"Wait until it has ended, then check again.");
     }
     recordProblems(host);
+    std::wstring program;
+    DWORD processId = 0;
+    if (leftChildRunning(program, processId)) {
+        out_.problem("installer-left-running",
+                     program + L" (process " + std::to_wstring(processId) +
+                         L"), started by an interrupted run, still runs.",
+                     L"The next run waits up to 2 minutes for it to end, then ends it before it "
+                     L"starts any program, so that two of it never run at once.",
+                     L"Find out why it hangs (an installer's log is in the installation folder).");
+    }
     for (const std::wstring* path : {&c_.daemonExecutable, &c_.rampartExecutable, &c_.uiExecutable,
                                      &c_.tarvosExecutable, &c_.policyFile}) {
         if (!win::fitsPath(*path)) {

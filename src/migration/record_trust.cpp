@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "logging/logger.h"
 #include "migration/version.h"
 #include "win/scoped.h"
 #include "win/strings.h"
@@ -78,9 +79,9 @@ std::wstring daclDistrust(PACL dacl) {
 
 }  // namespace
 
-std::wstring migrationRecordDistrust() try {
+std::wstring recordDistrust(const wchar_t* keyPath) try {
     win::ScopedRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMigrationKey, 0, READ_CONTROL | KEY_WOW64_32KEY,
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, READ_CONTROL | KEY_WOW64_32KEY,
                       key.receive()) != ERROR_SUCCESS) {
         return std::wstring();
     }
@@ -113,4 +114,17 @@ bool recordTrusted(const MigrationRecord& record) {
         return true;
     const long long age = recordAgeDays(record);
     return record.version == kRelocatorVersion && age >= 0 && age <= kRecordTrustDays;
+}
+
+bool dropUntrustedRecord(const wchar_t* keyPath, DWORD (*remove)()) {
+    const std::wstring distrust = recordDistrust(keyPath);
+    if (distrust.empty())
+        return false;
+    const DWORD e = remove();
+    logMessage(gLogger, LOG_WARN,
+               L"The record %s is ignored: %s, and only SYSTEM and administrators may change it. "
+               L"%s\n",
+               keyPath, distrust.c_str(),
+               e == ERROR_SUCCESS ? L"It was removed" : L"It can't be removed");
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "migration/recorded_children.h"
 
 #include "logging/logger.h"
+#include "migration/record_trust.h"
 #include "win/scoped.h"
 #include "win/strings.h"
 
@@ -36,6 +37,21 @@ win::ScopedHandle openRunningChild(const RecordedChild& child, DWORD access) {
     return process;
 }
 
+// The list the run keeps: what an earlier run left is taken over once, then only this run's.
+std::vector<RecordedChild>& keptList() {
+    static std::vector<RecordedChild> children;
+    return children;
+}
+
+// The list an earlier run left, when nobody but SYSTEM and administrators can have changed it
+// (it names processes for an elevated program to end). An untrusted one is said and removed.
+std::vector<RecordedChild> trustedLeftList() {
+    std::vector<RecordedChild> children;
+    if (!dropUntrustedRecord(kChildrenKey, removeRecordedChildren))
+        readRecordedChildren(children);
+    return children;
+}
+
 }  // namespace
 
 bool recordChild(HANDLE process, const std::wstring& commandLine, RecordedChild& child) {
@@ -49,8 +65,34 @@ bool childRunning(const RecordedChild& child) {
     return openRunningChild(child, 0).valid();
 }
 
-bool recordedChildRunning(const MigrationRecord& record, std::wstring& program, DWORD& processId) {
-    for (const RecordedChild& child : record.children) {
+void noteChildStarted(HANDLE process, const std::wstring& commandLine) try {
+    static bool saveFailed = false;
+    std::vector<RecordedChild>& kept = keptList();
+    std::vector<RecordedChild> running;
+    for (const RecordedChild& child : kept) {
+        if (childRunning(child))
+            running.push_back(child);
+    }
+    RecordedChild child;
+    if (recordChild(process, commandLine, child))
+        running.push_back(child);
+    kept = running;
+    const DWORD e = writeRecordedChildren(kept);
+    if (e != ERROR_SUCCESS && !saveFailed) {
+        saveFailed = true;
+        logMessage(gLogger, LOG_WARN, L"Can't record the programs started in %s. Errcode :%d \n",
+                   kChildrenKey, e);
+    }
+} catch (...) {
+    // Out of memory: the program runs unrecorded; nothing may escape to the caller.
+}
+
+bool leftChildRunning(std::wstring& program, DWORD& processId) {
+    if (!recordDistrust(kChildrenKey).empty())
+        return false;
+    std::vector<RecordedChild> children;
+    readRecordedChildren(children);
+    for (const RecordedChild& child : children) {
         if (childRunning(child)) {
             program = child.program;
             processId = child.processId;
@@ -60,8 +102,9 @@ bool recordedChildRunning(const MigrationRecord& record, std::wstring& program, 
     return false;
 }
 
-void endLeftChildren(const std::vector<RecordedChild>& children) {
-    for (const RecordedChild& child : children) {
+void endLeftChildren() try {
+    std::vector<RecordedChild> unended;
+    for (const RecordedChild& child : trustedLeftList()) {
         win::ScopedHandle process = openRunningChild(child, PROCESS_TERMINATE);
         if (!process)
             continue;
@@ -78,10 +121,24 @@ void endLeftChildren(const std::vector<RecordedChild>& children) {
                        L"Ended %s (process %u), left running by the interrupted run\n", program,
                        child.processId);
         } else {
+            unended.push_back(child);
             logMessage(gLogger, LOG_ERROR,
                        L"Can't end %s (process %u), left running by the interrupted run. "
                        L"Errcode :%d \n",
                        program, child.processId, GetLastError());
         }
     }
+    // One that could not be ended stays listed, for the next run to try again.
+    keptList() = unended;
+    if (unended.empty())
+        removeRecordedChildren();
+    else
+        writeRecordedChildren(unended);
+} catch (...) {
+    // Out of memory: nothing is waited for; nothing may escape to the caller.
+}
+
+void forgetChildren() {
+    keptList().clear();
+    removeRecordedChildren();
 }

@@ -230,9 +230,6 @@ DWORD readMigrationRecord(MigrationRecord& record) {
         readNumber(key, L"Runs", record.runs);
         readNumber(key, L"Done", record.done);
         record.agentFiles = readText(key, L"AgentFiles");
-        std::wstring children;
-        win::readStringValue(key, L"Children", kMaxChildrenChars, children);
-        record.children = childrenFrom(children);
         DWORD restart = 0;
         readNumber(key, L"RestartWait", restart);
         record.restartWait = restart != 0;
@@ -253,7 +250,6 @@ DWORD writeMigrationRecord(const MigrationRecord& record) {
             setNumber(key, L"Runs", record.runs),
             setNumber(key, L"Done", record.done),
             setText(key, L"AgentFiles", record.agentFiles),
-            setText(key, L"Children", childrenText(record.children)),
             setNumber(key, L"RestartWait", record.restartWait ? 1 : 0),
             setNumber(key, L"RestartFailed", record.restartFailed ? 1 : 0),
         };
@@ -267,6 +263,26 @@ DWORD removeMigrationRecord() {
 
 bool migrationRecordPresent() {
     return keyOpens(kMigrationKey);
+}
+
+DWORD readRecordedChildren(std::vector<RecordedChild>& children) {
+    children.clear();
+    return readRecord(kChildrenKey, [&children](HKEY key) {
+        std::wstring text;
+        win::readStringValue(key, L"Children", kMaxChildrenChars, text);
+        children = childrenFrom(text);
+    });
+}
+
+DWORD writeRecordedChildren(const std::vector<RecordedChild>& children) {
+    return writeRecord(kChildrenKey, [&children](HKEY key) {
+        return setText(key, L"Children", childrenText(children));
+    });
+}
+
+DWORD removeRecordedChildren() {
+    const DWORD rc = removeToolSubkey(L"Children");
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
 }
 
 DWORD writeRestartMarker() {

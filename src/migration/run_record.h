@@ -18,6 +18,9 @@
 constexpr wchar_t kToolKey[] = L"SOFTWARE\\QSX\\Relocator";
 constexpr wchar_t kMigrationKey[] = L"SOFTWARE\\QSX\\Relocator\\Migration";
 constexpr wchar_t kLastRunKey[] = L"SOFTWARE\\QSX\\Relocator\\LastRun";
+// The programs a run started and waits for (installers, Rampart.exe -s), on every path, so that
+// a later run finds one that a killed run left running.
+constexpr wchar_t kChildrenKey[] = L"SOFTWARE\\QSX\\Relocator\\Children";
 // Volatile: written with a 3010, and dropped by the host's restart, so that a later run can tell
 // whether the host has restarted since (a boot time from the tick count cannot be compared on
 // every platform the tool is tested on).
@@ -57,13 +60,12 @@ struct MigrationRecord {
     MigrationStep step = MigrationStep::None;  // the step begun last
     bool rampartPresent = false;               // Rampart was registered when it began
     UiAction uiAction = UiAction::None;
-    std::wstring begun;       // "YYYY-MM-DDThh:mm:ssZ"
-    std::wstring version;     // of the tool that began it
-    DWORD runs = 0;           // runs that have worked on it
-    DWORD done = 0;           // a bit per MigrationStep whose work a run finished
-    std::wstring agentFiles;  // fileIdentity of thService.exe when the drivers were installed
-    std::vector<RecordedChild> children;  // installers started and not yet seen to end
-    bool restartWait = false;             // it ended with 3010: services wait for a restart
+    std::wstring begun;        // "YYYY-MM-DDThh:mm:ssZ"
+    std::wstring version;      // of the tool that began it
+    DWORD runs = 0;            // runs that have worked on it
+    DWORD done = 0;            // a bit per MigrationStep whose work a run finished
+    std::wstring agentFiles;   // fileIdentity of thService.exe when the drivers were installed
+    bool restartWait = false;  // it ended with 3010: services wait for a restart
     // A restart came and did not free them: no run gives 3010 for this record again.
     bool restartFailed = false;
 
@@ -81,6 +83,11 @@ DWORD readMigrationRecord(MigrationRecord& record);
 DWORD writeMigrationRecord(const MigrationRecord& record);
 DWORD removeMigrationRecord();
 bool migrationRecordPresent();
+
+// The programs recorded under kChildrenKey (none when there is no key).
+DWORD readRecordedChildren(std::vector<RecordedChild>& children);
+DWORD writeRecordedChildren(const std::vector<RecordedChild>& children);
+DWORD removeRecordedChildren();
 
 // The restart marker: written when a run ends with 3010, gone after the host restarts.
 DWORD writeRestartMarker();

@@ -2,6 +2,7 @@
 
 #include "drivers/network_driver.h"
 #include "logging/logger.h"
+#include "migration/recorded_children.h"
 #include "win/file_exists.h"
 
 void describeNetworkDrivers(const StepEnv& env, PlanBuilder& plan) {
@@ -34,5 +35,5 @@ void describeRampartProgram(const StepEnv& env, PlanBuilder& plan) {
 
 void runDetectedRampart(RunContext& context) {
     logMessage(gLogger, LOG_INFO, L"Rampart DETECTED. Starting it\n");
-    context.startStop.startRampart();
+    context.startStop.startRampart(noteChildStarted);
 }

@@ -29,10 +29,10 @@ struct StepEnv {
     const Personality& personality;
 };
 
-// The run's hooks into the record while a row works (empty on paths that keep no record).
+// The run's hooks into the record while a row works (empty on paths that keep no record). The
+// programs a row starts are recorded on every path (recorded_children.h).
 struct StepHooks {
-    std::function<void(UiAction)> uiDecided;                        // before the UI is changed
-    std::function<void(HANDLE, const std::wstring&)> childStarted;  // a program started
+    std::function<void(UiAction)> uiDecided;  // before the UI is changed
 };
 
 struct StepRow {

@@ -55,7 +55,7 @@ CauseId followUpCause(const Failure& failure) {
         return CauseId::RestartDidNotFree;
     if (starts("A migration begun {TEXT} by Relocator {TEXT} is not finished"))
         return CauseId::MigrationUnfinished;
-    if (starts("The migration record {PATH} is ignored"))
+    if (starts("The record {PATH} is ignored"))
         return CauseId::RecordUntrusted;
     if (starts("Can't delete {PATH} left behind"))
         return CauseId::PolicyCopyLeft;

@@ -19,6 +19,7 @@ namespace {
 
 const std::wstring kMigrationKey = L"SOFTWARE\\QSX\\Relocator\\Migration";
 const std::wstring kLastRunKey = L"SOFTWARE\\QSX\\Relocator\\LastRun";
+const std::wstring kChildrenKey = L"SOFTWARE\\QSX\\Relocator\\Children";
 
 bool keyExists(const std::wstring& path) {
     HKEY key = nullptr;
@@ -638,6 +639,40 @@ TEST_F(RerunTest, AHungNewAgentEndsEveryRunWithAFailureCode) {
     host::killByName(L"thService.exe");
 }
 
+// On a migrated host (the restart path) the tool is killed while Rampart.exe -s takes its time, as
+// a hung one would: the next run waits for the one left running before it starts it again, so
+// that two never run at once.
+TEST_F(RerunTest, ARestartRunKilledInRampartNeverLeadsToTwo) {
+    registerGlacis();
+    registerFake(L"KLOTarvos", L"thService.exe", "", SERVICE_AUTO_START);
+    registerRampart();
+    const std::wstring rampart = work + L"\\Rampart.exe";
+    host::installFake(L"fake_service.exe", rampart, "sleep 10");
+    ASSERT_TRUE(killWhen([&rampart] { return !host::runsOf(rampart).empty(); }));
+    ASSERT_TRUE(keyExists(kChildrenKey)) << "the program the killed run started is not recorded";
+    expectReport("restart", "incomplete", host::ReportExit::Unknown);
+
+    size_t most = 0;
+    const auto result =
+        runRelocatorPolling([&most] { most = std::max(most, processesNamed(L"Rampart.exe")); });
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    EXPECT_EQ(most, 1u) << "two Rampart.exe ran at once";
+    EXPECT_EQ(host::runsOf(rampart).size(), 2u);
+    EXPECT_NE(lastCheck().find("\"id\":\"installer-left-running\""), std::string::npos)
+        << lastCheck();
+    const Lines log = records();
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [](const std::string& r) {
+                               return r.rfind(
+                                          "INFO: Waiting up to 2 minutes for Rampart.exe "
+                                          "(process ",
+                                          0) == 0;
+                           }),
+              log.end());
+    EXPECT_FALSE(keyExists(kChildrenKey)) << "a run that ended keeps its programs listed";
+    expectReport("restart", "started");
+}
+
 // A record that others than SYSTEM and administrators can change is no instruction: a planted
 // one that says every step is done and lists a running program is ignored and replaced. The
 // migration is done from the start, and the listed program is neither waited for nor ended.
@@ -660,10 +695,11 @@ TEST_F(RerunTest, ARecordOthersCanChangeIsIgnored) {
     host::setString(kMigrationKey, L"Begun",
                     win::formatWide(L"%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
                                     now.wDay, now.wHour, now.wMinute, now.wSecond));
-    host::setString(kMigrationKey, L"Children",
+    host::setString(kChildrenKey, L"Children",
                     std::to_wstring(GetProcessId(bystander)) + L":" +
                         std::to_wstring(createdNumber) + L":Bystander.exe");
-    setKeyAccess(kMigrationKey, L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KA;;;BU)");
+    for (const std::wstring& key : {kMigrationKey, kChildrenKey})
+        setKeyAccess(key, L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KA;;;BU)");
 
     const auto result = runRelocator();
     EXPECT_EQ(result.exitCode, 0u);
@@ -674,15 +710,23 @@ TEST_F(RerunTest, ARecordOthersCanChangeIsIgnored) {
     TerminateProcess(bystander, 0);
     CloseHandle(bystander);
     bool warned = false;
+    bool warnedChildren = false;
     for (const std::string& record : records()) {
+        warnedChildren =
+            warnedChildren || record.rfind(
+                                  "WARN: The record SOFTWARE\\QSX\\Relocator\\Children is "
+                                  "ignored: it grants write access to S-1-5-32-545",
+                                  0) == 0;
         warned = warned || record.rfind(
-                               "WARN: The migration record SOFTWARE\\QSX\\Relocator\\"
-                               "Migration is ignored: it grants write access to S-1-5-32-545",
+                               "WARN: The record SOFTWARE\\QSX\\Relocator\\Migration "
+                               "is ignored: it grants write access to S-1-5-32-545",
                                0) == 0;
         EXPECT_EQ(record.find("Bystander"), std::string::npos) << record;
         EXPECT_EQ(record.find(" was done by the interrupted run"), std::string::npos) << record;
     }
     EXPECT_TRUE(warned);
+    EXPECT_TRUE(warnedChildren);
+    EXPECT_FALSE(keyExists(kChildrenKey));
     EXPECT_EQ(netInstStarts(), 2u) << "the drivers were not installed again";
     EXPECT_EQ(hostState(), migratedState());
     expectReport("migration", "follow-up", host::ReportExit::Exact, "record-untrusted");
