@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-constexpr wchar_t kToolKey[] = L"SOFTWARE\\QSX\\Relocator";
+#include "migration/tool_key.h"
+
 constexpr wchar_t kMigrationKey[] = L"SOFTWARE\\QSX\\Relocator\\Migration";
 constexpr wchar_t kLastRunKey[] = L"SOFTWARE\\QSX\\Relocator\\LastRun";
 // The programs a run started and waits for (installers, Rampart.exe -s), on every path, so that
