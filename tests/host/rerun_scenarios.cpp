@@ -123,6 +123,18 @@ class RerunTest : public host::TypicalRunTest {
         host::installFake(L"fake_service.exe", work + L"\\Rampart.exe", "exit 0");
     }
 
+    // A host the restart path runs on: the new agent registered for automatic start, Glacis and
+    // Rampart registered, Rampart.exe in the working folder behaving as `rampartMode` says.
+    // Returns Rampart.exe's path.
+    std::wstring migratedHost(const std::string& rampartMode) {
+        registerGlacis();
+        registerFake(L"KLOTarvos", L"thService.exe", "", SERVICE_AUTO_START);
+        registerRampart();
+        const std::wstring rampart = work + L"\\Rampart.exe";
+        host::installFake(L"fake_service.exe", rampart, rampartMode);
+        return rampart;
+    }
+
     // What the host holds after a run: services with their paths, start types and states,
     // files, shortcuts, whether the application-protection program ran, and the tool's record.
     std::string hostState() {
@@ -562,12 +574,8 @@ TEST_F(RerunTest, AGuardThatCannotBeTakenChangesNothingAndAnswers1618) {
 }
 
 TEST_F(RerunTest, ALeftOverHelperHoldsNeitherTheOutputPipeNorTheLog) {
-    registerGlacis();
-    registerFake(L"KLOTarvos", L"thService.exe", "", SERVICE_AUTO_START);
-    registerRampart();
     // Rampart.exe leaves a helper running that inherits whatever handles it was given.
-    const std::wstring rampart = work + L"\\Rampart.exe";
-    host::installFake(L"fake_service.exe", rampart, "resident");
+    const std::wstring rampart = migratedHost("resident");
 
     // The deployment job's side: read the output until every writer has closed the pipe.
     host::BoundedRun result = host::runWithin(L"\"" + tool + L"\\Relocator.exe\"", work, 60000);
@@ -643,11 +651,7 @@ TEST_F(RerunTest, AHungNewAgentEndsEveryRunWithAFailureCode) {
 // a hung one would: the next run waits for the one left running before it starts it again, so
 // that two never run at once.
 TEST_F(RerunTest, ARestartRunKilledInRampartNeverLeadsToTwo) {
-    registerGlacis();
-    registerFake(L"KLOTarvos", L"thService.exe", "", SERVICE_AUTO_START);
-    registerRampart();
-    const std::wstring rampart = work + L"\\Rampart.exe";
-    host::installFake(L"fake_service.exe", rampart, "sleep 10");
+    const std::wstring rampart = migratedHost("sleep 10");
     ASSERT_TRUE(killWhen([&rampart] { return !host::runsOf(rampart).empty(); }));
     ASSERT_TRUE(keyExists(kChildrenKey)) << "the program the killed run started is not recorded";
     expectReport("restart", "incomplete", host::ReportExit::Unknown);
