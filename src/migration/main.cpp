@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
+#include "drivers/command_runner.h"
 #include "logging/logger.h"
 #include "migration/host_queries.h"
 #include "migration/paths.h"
-#include "drivers/command_runner.h"
 #include "migration/record_trust.h"
 #include "migration/recorded_children.h"
 #include "migration/run_guard.h"
@@ -55,7 +55,7 @@ DWORD settledExitCode(RunContext& context) {
         context.agentState = context.startStop.serviceState(kTarvosService);
     if (context.agentState != SERVICE_RUNNING)
         return context.startError != 0 ? context.startError : kAgentNotRunningExitCode;
-    if (!context.restartNotFreed.empty())
+    if (context.restartDidNotFree)
         return kRestartDidNotFreeExitCode;
     if (!context.waitingForRestart.empty())
         return ERROR_SUCCESS_REBOOT_REQUIRED;
@@ -111,14 +111,13 @@ void recordEnd(const RunContext& context) {
 
 DWORD runPath(RunContext& context, int argc) {
     // A migration then begins from the start with a record of its own.
-    dropUntrustedRecord(kMigrationKey, removeMigrationRecord);
+    const bool untrusted = dropUntrustedRecord(kMigrationKey, removeMigrationRecord);
     // Never two of a program at once: what a killed run left running is waited for or ended
     // first, and every program this run starts is recorded until it has ended.
     endLeftChildren();
     setChildStartedObserver(noteChildStarted);
     MigrationRecord interrupted;
-    const bool resume =
-        migrationRecordDistrust().empty() && readMigrationRecord(interrupted) == ERROR_SUCCESS;
+    const bool resume = !untrusted && readMigrationRecord(interrupted) == ERROR_SUCCESS;
     const bool tarvosKey = win::keyPresent(HKEY_LOCAL_MACHINE, kTarvosServiceKey);
     context.path = choosePath(resume, tarvosKey, fileExists(context.tarvosExecutable), argc);
     if (resume && context.path != RunPath::Migration) {

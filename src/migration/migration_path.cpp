@@ -162,7 +162,7 @@ void settle(RunContext& context, MigrationProgress& progress) {
     if (context.waitingForRestart.empty()) {
         context.recordError = progress.finish();
     } else if (progress.restartCame()) {
-        context.restartNotFreed = context.waitingForRestart;
+        context.restartDidNotFree = true;
         progress.restartDidNotFree(context.waitingForRestart);
     } else {
         progress.awaitRestart(context.waitingForRestart);

@@ -37,6 +37,19 @@ win::ScopedHandle openRunningChild(const RecordedChild& child, DWORD access) {
     return process;
 }
 
+// The record of a program just started; false when its creation time cannot be read.
+bool recordChild(HANDLE process, const std::wstring& commandLine, RecordedChild& child) {
+    child = RecordedChild();
+    child.processId = GetProcessId(process);
+    child.program = fileNameOf(commandLine);
+    return child.processId != 0 && creationTime(process, child.created);
+}
+
+// Whether a recorded program still runs: the same process id with the same creation time.
+bool childRunning(const RecordedChild& child) {
+    return openRunningChild(child, 0).valid();
+}
+
 // The list the run keeps: what an earlier run left is taken over once, then only this run's.
 std::vector<RecordedChild>& keptList() {
     static std::vector<RecordedChild> children;
@@ -53,17 +66,6 @@ std::vector<RecordedChild> trustedLeftList() {
 }
 
 }  // namespace
-
-bool recordChild(HANDLE process, const std::wstring& commandLine, RecordedChild& child) {
-    child = RecordedChild();
-    child.processId = GetProcessId(process);
-    child.program = fileNameOf(commandLine);
-    return child.processId != 0 && creationTime(process, child.created);
-}
-
-bool childRunning(const RecordedChild& child) {
-    return openRunningChild(child, 0).valid();
-}
 
 void noteChildStarted(HANDLE process, const std::wstring& commandLine) try {
     static bool saveFailed = false;

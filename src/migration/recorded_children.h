@@ -10,16 +10,11 @@
 
 #include "migration/run_record.h"
 
-// The record of a program just started; false when its creation time cannot be read.
-bool recordChild(HANDLE process, const std::wstring& commandLine, RecordedChild& child);
-
 // Adds a program the run has just started to the kept list (those seen ended are dropped), so
 // that a later run finds it if this one is killed while it runs. A list that cannot be written
 // costs only that; it is said once.
 void noteChildStarted(HANDLE process, const std::wstring& commandLine);
 
-// Whether a recorded program still runs: the same process id with the same creation time.
-bool childRunning(const RecordedChild& child);
 // Whether a program an earlier run recorded still runs: the first such one's program and id.
 // Only a list that nobody but SYSTEM and administrators can change counts.
 bool leftChildRunning(std::wstring& program, DWORD& processId);

@@ -37,9 +37,9 @@ struct RunContext {
     // Services that stay marked for deletion until the host restarts and so could not be
     // registered again ("Glacis", ...); the migration is finished by the first run after it.
     std::wstring waitingForRestart;
-    // Services that a restart of the host did not free: the migration cannot be finished until
+    // A restart of the host came and did not free them: the migration cannot be finished until
     // someone looks at the host, and no restart is asked for again.
-    std::wstring restartNotFreed;
+    bool restartDidNotFree = false;
     // Why the migration record could not be removed at the end; 0 when it was.
     DWORD recordError = 0;
 };
